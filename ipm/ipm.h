@@ -1,0 +1,27 @@
+// The primal-dual interior-point method and its default hooks.
+#pragma once
+
+#include <csignal>
+
+namespace orva {
+
+struct LP;
+
+// Solves the problem held in the record; returns the result code (0..14, or a
+// positive code of a caller's stopping rule).
+int solvelp(LP *lp);
+
+// Default initial-point hook: creates the iterate and pushes it away from its bounds.
+void deflt_init(LP *lp);
+// Default stopping rule: -1 go on, 0 optimal, 1/3/4 blow-up verdicts, 6 user stop.
+int deflt_st_rule(LP *lp);
+// SIGINT handler installed by solvelp: only raises the interrupt flag.
+void handler(int sig);
+
+// Set by handler(), read (and cleared on a "no") by deflt_st_rule.
+extern volatile std::sig_atomic_t interrupted;
+
+// Messages of the result codes 0..14.
+extern const char *const result_messages[15];
+
+} // namespace orva

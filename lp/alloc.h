@@ -1,0 +1,74 @@
+// Allocation of the solver's arrays.
+//
+// Every array of the solver is a plain heap block (malloc/calloc/realloc), since
+// the record's arrays are released with free() and some of them belong to the ASL.
+// A failed allocation is fatal: the message names the operation, the array, the
+// expression of its length with the requested count, and the element type, e.g.
+//   MALLOC(dx,n=12,double): cannot allocate space
+// and the process ends with status 1.  An allocation of zero elements never fails
+// (it returns a small valid block, never null).
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+
+namespace orva {
+
+// How a failed allocation ends the process.  The default prints the message on
+// standard output (without a line feed) and exits with status 1; the AMPL driver
+// installs its own so that the message goes through the ASL's output and exit.
+using alloc_fail_fn = void (*)(const char *msg);
+extern alloc_fail_fn alloc_fail;
+
+// The element type as it appears in the failure message.
+template <class T> inline constexpr const char *type_label = "?";
+template <> inline constexpr const char *type_label<double> = "double";
+template <> inline constexpr const char *type_label<int> = "int";
+template <> inline constexpr const char *type_label<char> = "char";
+template <> inline constexpr const char *type_label<char *> = "char *";
+template <> inline constexpr const char *type_label<int *> = "int *";
+template <> inline constexpr const char *type_label<double *> = "double *";
+
+enum class alloc_op { malloc_, calloc_, realloc_ };
+
+// Allocates (or resizes `old` to) `count` elements of `size` bytes; on failure
+// reports "OP(name,expr=count,type): cannot [re]allocate space" and ends the run.
+void *xalloc(alloc_op op, void *old, long long count, std::size_t size, const char *name,
+             const char *expr, const char *type);
+
+// Uninitialised block of `count` elements: MALLOC(name,expr=count,type).
+template <class T>
+T *xmalloc(const char *name, const char *expr, long long count, const char *type = type_label<T>) {
+    return static_cast<T *>(xalloc(alloc_op::malloc_, nullptr, count, sizeof(T), name, expr, type));
+}
+
+// Zero-filled block: CALLOC(name,expr=count,type).
+template <class T>
+T *xcalloc(const char *name, const char *expr, long long count, const char *type = type_label<T>) {
+    return static_cast<T *>(xalloc(alloc_op::calloc_, nullptr, count, sizeof(T), name, expr, type));
+}
+
+// Resized block, contents kept up to the smaller length: REALLOC(name,expr=count,type).
+template <class T>
+T *xrealloc(T *old, const char *name, const char *expr, long long count,
+            const char *type = type_label<T>) {
+    return static_cast<T *>(
+        xalloc(alloc_op::realloc_, static_cast<void *>(old), count, sizeof(T), name, expr, type));
+}
+
+// Resizes `p` when it exists (REALLOC message), else allocates it (MALLOC message).
+template <class T>
+T *xresize(T *p, const char *name, const char *expr, long long count,
+           const char *type = type_label<T>) {
+    return p ? xrealloc<T>(p, name, expr, count, type) : xmalloc<T>(name, expr, count, type);
+}
+
+// Releases a block and clears the pointer.
+template <class T> void xfree(T *&p) {
+    if (p) {
+        std::free(const_cast<void *>(static_cast<const void *>(p)));
+        p = nullptr;
+    }
+}
+
+} // namespace orva
