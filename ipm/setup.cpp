@@ -20,18 +20,10 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-// Default labels "R%-7d" / "C%-7d": 8 characters and the terminator for indices below
-// 10 000 000; larger indices get a buffer as wide as their text needs.
 char **default_labels(char prefix, int count, const char *listname, const char *listexpr,
                       const char *itemname) {
     char **lab = xmalloc<char *>(listname, listexpr, count);
-    const char fmt[] = {prefix, '%', '-', '7', 'd', '\0'};
-    for (int i = 0; i < count; ++i) {
-        const int len = std::snprintf(nullptr, 0, fmt, i) + 1;
-        const int size = len > 9 ? len : 9;
-        lab[i] = xmalloc<char>(itemname, "9", size);
-        std::snprintf(lab[i], size, fmt, i);
-    }
+    for (int i = 0; i < count; ++i) lab[i] = default_label(prefix, i, itemname);
     return lab;
 }
 
@@ -45,6 +37,17 @@ double *work(const char *name, const char *expr, int len) {
 const char *label_or(char **lab, int k) { return lab && lab[k] ? lab[k] : "?"; }
 
 } // namespace
+
+char *default_label(char prefix, int index, const char *itemname) {
+    // "R%-7d": 8 characters and the terminator for indices below 10 000 000; larger
+    // indices get a buffer as wide as their text needs.
+    const char fmt[] = {prefix, '%', '-', '7', 'd', '\0'};
+    const int len = std::snprintf(nullptr, 0, fmt, index) + 1;
+    const int size = len > 9 ? len : 9;
+    char *lab = xmalloc<char>(itemname, "9", size);
+    std::snprintf(lab, size, fmt, index);
+    return lab;
+}
 
 void setup(run &R) {
     LP *lp = R.lp;

@@ -79,6 +79,9 @@ struct run {
     bool stepped = false;  // a saved iterate exists
 };
 
+// Default label of row or column `index`: "R%-7d" or "C%-7d" in a buffer of its own.
+char *default_label(char prefix, int index, const char *itemname);
+
 // Set-up: completes and classifies the problem, allocates the work vectors, calls the
 // set-up and initial-point hooks, runs the eqqp test.
 void setup(run &R);
