@@ -227,6 +227,8 @@ struct reader {
         w1[0] = w2[0] = '\0';
         if (std::sscanf(line, "%255s %255s", w1, w2) < 1) return; // blank line
         if (std::strncmp(w1, "NAME", 4) == 0) {
+            // The input holds one problem: a second one would be merged into the first.
+            if (named) my_exit(11, "second NAME line: the input holds more than one problem\n");
             copy_cut(name, w2, sizeof name);
             named = true;
             state = AFTER_NAME;
@@ -523,7 +525,7 @@ struct reader {
             state = END;
         else {
             char msg[250];
-            std::snprintf(msg, sizeof msg, "unrecognized section label: \n   %s \n", raw);
+            std::snprintf(msg, sizeof msg, "unrecognized section label: \n   %.210s \n", raw);
             my_exit(26, msg);
         }
     }
