@@ -1,0 +1,201 @@
+// Reading an .nl problem through the ASL into the lp record.
+#include "driver/asl_glue.h"
+
+namespace orva {
+
+namespace {
+constexpr double inf = std::numeric_limits<double>::infinity();
+} // namespace
+
+// The ASL answers the degree question only on a record of the fg kind whose expressions
+// were converted by its QP reader, so a second, temporary record reads the same file for
+// it; the pfgh record is then made current again.
+int objective_degree(ASL *asl, const char *stem, int o) {
+    ASL *tmp = ASL_alloc(ASL_read_fg);
+    FILE *nl = jac0dim_ASL(tmp, stem, static_cast<ftnlen>(std::strlen(stem)));
+    int deg = 3;
+    if (nl) {
+        qp_read_ASL(tmp, nl, 0);
+        deg = degree_ASL(tmp, o, nullptr);
+    }
+    ASL_free(&tmp);
+    set_cur_ASL(asl);
+    return deg;
+}
+
+int amplin(ASL *asl, char *stem, LP *lp) {
+    if (!stem) usage_ASL(&Oinfo, 1);
+    set_cur_ASL(asl);
+    want_xpi0 = 3;
+
+    fint M = 0, N = 0, NO = 0, NZ = 0, MXROW = 0, MXCOL = 0;
+    FILE *nl = jac_dim_ASL(asl, stem, &M, &N, &NO, &NZ, &MXROW, &MXCOL,
+                           static_cast<ftnlen>(std::strlen(stem)));
+    const int m = M, n = N, nz = NZ;
+
+    if (n_cc > 0) {
+        char msg[1024];
+        Snprintf(msg, sizeof msg, "%s: %s contains complementarity constraints.", Oinfo.bsname,
+                 filename);
+        solve_code = 600;
+        write_sol_ASL(asl, msg, nullptr, nullptr, &Oinfo);
+        mainexit_ASL((amplflag || (Oinfo.wantsol & 1)) ? 0 : 4);
+    }
+
+    pfgh_read_ASL(asl, nl, 0x10006C);
+
+    // Problem type.
+    if (nlc == 0) {
+        no_nonlin_cons = 1;
+        if (nlo > 0 && opts.objno > 0 && opts.objno <= n_obj &&
+            objective_degree(asl, stem, opts.objno - 1) == 2) {
+            lp->quadratic = 1;
+            if (opts.outlev != 0) {
+                Printf("It's a QP.\n");
+                need_nl = 0;
+            }
+        }
+    }
+    lp->lincons = no_nonlin_cons ? 1 : 0;
+
+    // Objective.
+    lp->c = static_cast<double *>(mymalloc_ASL(static_cast<size_t>(n > 0 ? n : 1) * sizeof(double)));
+    for (int j = 0; j < n; ++j) lp->c[j] = 0.0;
+    lp->f = 0.0;
+    if (opts.objno <= 0 || opts.objno > n_obj) {
+        obj_no = -1;
+        if (opts.sense == 0) opts.sense = -1;
+    } else {
+        const int o = opts.objno - 1;
+        obj_no = o;
+        for (ograd *og = Ograd[o]; og; og = og->next) lp->c[og->varno] = og->coef;
+        if (opts.sense == 0) opts.sense = objtype[o] ? -1 : 1;
+        lp->f = objconst_ASL(asl, o);
+    }
+
+    // Matrix arrays and bounds (the bound arrays are the ASL's own).
+    auto ints = [](int count) {
+        return static_cast<int *>(mymalloc_ASL(static_cast<size_t>(count > 0 ? count : 1) * sizeof(int)));
+    };
+    lp->A = static_cast<double *>(mymalloc_ASL(static_cast<size_t>(nz > 0 ? nz : 1) * sizeof(double)));
+    lp->m = m;
+    lp->n = n;
+    lp->nz = nz;
+    lp->b = LUrhs;
+    lp->r = Urhsx;
+    lp->l = LUv;
+    lp->u = Uvx;
+    lp->kA = ints(n + 1);
+    for (int j = 0; j < n; ++j) lp->kA[j] = -1;
+    lp->kA[n] = nz;
+    lp->iA = ints(nz);
+    lp->varsgn = ints(n);
+    lp->kAt = ints(m + 1);
+    lp->kAt[m] = nz;
+
+    // Rows, last to first: rows with only an upper side are negated; r becomes the range.
+    int k = nz;
+    for (int i = m - 1; i >= 0; --i) {
+        double sign = 1.0;
+        if (lp->b[i] <= negInfinity) {
+            conscale_ASL(asl, i, -1.0, nullptr);
+            sign = -1.0;
+        }
+        if (lp->r[i] >= Infinity)
+            lp->r[i] = inf;
+        else
+            lp->r[i] = lp->r[i] - lp->b[i];
+        if (lp->b[i] <= negInfinity) lp->b[i] = -inf;
+        for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) {
+            const int p = cg->goff;
+            lp->kA[cg->varno] = p;
+            lp->iA[p] = i;
+            lp->A[p] = sign * cg->coef;
+            --k;
+        }
+        lp->kAt[i] = k;
+    }
+    for (int j = n - 1; j >= 0; --j)
+        if (lp->kA[j] == -1) lp->kA[j] = lp->kA[j + 1];
+
+    // Columns: variables bounded above only are negated.
+    for (int j = 0; j < n; ++j) {
+        lp->varsgn[j] = 1;
+        if (lp->l[j] <= negInfinity && lp->u[j] < Infinity) {
+            varscale_ASL(asl, j, -1.0, nullptr);
+            lp->c[j] = -lp->c[j];
+            for (int p = lp->kA[j]; p < lp->kA[j + 1]; ++p) lp->A[p] = -lp->A[p];
+        }
+        if (lp->l[j] <= negInfinity) lp->l[j] = -inf;
+        if (lp->u[j] >= Infinity) lp->u[j] = inf;
+    }
+
+    const int nint = nbv + niv + nlvbi + nlvci + nlvoi;
+    if (nint != 0) {
+        Printf("ignoring integrality of %d variables\n", nint);
+        need_nl = 0;
+    }
+
+    // The solver's multipliers are the negatives of the ASL's once the Lagrangian is scaled
+    // by -sense below (the ASL scales the given duals by that factor as well).
+    lagscale_ASL(asl, -static_cast<double>(opts.sense), nullptr);
+
+    if (opts.ignore_initsol == 0) {
+        if (pi0) {
+            lp->y = pi0;
+            for (int i = 0; i < m; ++i) lp->y[i] = -lp->y[i];
+        }
+        if (opts.zero_initsol != 0) {
+            lp->x = static_cast<double *>(std::calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(double)));
+            if (!lp->x && n >= 1) {
+                Printf("CALLOC(kp->x,N=%d,double): cannot allocate space", n);
+                mainexit_ASL(1);
+            }
+        } else if (X0) {
+            lp->x = X0;
+        }
+    }
+
+    return 0;
+}
+
+void update_kp(LP *lp) {
+    lp->inftol = opts.inftol;
+    lp->sf_req = opts.sigfig;
+    lp->verbose = opts.outlev;
+    lp->max = opts.sense == 0 ? 1 : opts.sense;
+    lp->itnlim = opts.iterlim;
+    lp->timlim = opts.timlim;
+    lp->inftol2 = opts.inftol2;
+    lp->mufactor = opts.mufactor;
+    lp->pred_corr = opts.pred_corr;
+    lp->steplen = opts.steplen;
+    lp->epssol = opts.epssol;
+    lp->epsnum = opts.epsnum;
+    lp->epsdiag = opts.epsdiag;
+    lp->stablty = opts.stablty;
+    lp->method = opts.method;
+    lp->dense = opts.dense;
+    lp->pdf = opts.pdf;
+    lp->bndpush = opts.bndpush;
+    lp->honor_bnds = opts.honor_bnds;
+    lp->honor_bnds_init = opts.honor_bnds_init;
+    lp->convex = opts.convex;
+    lp->sdp = opts.sdp;
+    lp->penalty = opts.penalty;
+    // MPS set names: at most 10 characters and a terminating NUL.
+    auto name10 = [](char *field, const char *setting) {
+        if (setting) {
+            std::strncpy(field, setting, 10);
+            field[10] = '\0';
+        } else {
+            field[0] = '\0';
+        }
+    };
+    name10(lp->obj, opts.obj);
+    name10(lp->rhs, opts.rhs);
+    name10(lp->ranges, opts.ranges);
+    name10(lp->bounds, opts.bounds);
+}
+
+} // namespace orva

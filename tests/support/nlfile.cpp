@@ -1,0 +1,144 @@
+#include "nlfile.h"
+
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace orva::testing {
+
+namespace {
+// Variables named in an expression ("v<k>" tokens).
+std::set<int> vars_of(const std::string &expr) {
+    std::set<int> vs;
+    std::istringstream in(expr);
+    std::string tok;
+    while (in >> tok)
+        if (tok.size() > 1 && tok[0] == 'v') vs.insert(std::stoi(tok.substr(1)));
+    return vs;
+}
+
+std::string num(double v) {
+    std::ostringstream o;
+    o.precision(17);
+    o << v;
+    return o.str();
+}
+
+// Linear part with every nonlinearly appearing variable listed (coefficient 0 if absent).
+std::map<int, double> full_terms(const std::map<int, double> &lin, const std::string &expr) {
+    std::map<int, double> t = lin;
+    for (int v : vars_of(expr)) t.emplace(v, 0.0);
+    return t;
+}
+
+void bound_line(std::ostream &o, double lo, double up) {
+    const bool hl = std::isfinite(lo), hu = std::isfinite(up);
+    if (hl && hu && lo == up)
+        o << "4 " << num(lo) << "\n";
+    else if (hl && hu)
+        o << "0 " << num(lo) << " " << num(up) << "\n";
+    else if (hu)
+        o << "1 " << num(up) << "\n";
+    else if (hl)
+        o << "2 " << num(lo) << "\n";
+    else
+        o << "3\n";
+}
+} // namespace
+
+std::string nl_text(const nl_spec &p) {
+    const int n = p.n, m = static_cast<int>(p.rows.size()), no = static_cast<int>(p.objs.size());
+    int nlc = 0, nlo = 0, nranges = 0, neqns = 0, ncc = 0, nzc = 0, nzo = 0;
+    for (const auto &r : p.rows) {
+        if (!r.expr.empty()) ++nlc;
+        if (r.complements >= 0) ++ncc;
+        if (std::isfinite(r.lo) && std::isfinite(r.up)) (r.lo == r.up ? neqns : nranges)++;
+        nzc += static_cast<int>(full_terms(r.lin, r.expr).size());
+    }
+    for (const auto &ob : p.objs) {
+        // A bare constant ("n5") is not a nonlinear part.
+        const bool nonlin = !ob.expr.empty() && ob.expr[0] != 'n';
+        if (nonlin) ++nlo;
+        nzo += static_cast<int>(full_terms(ob.lin, ob.expr).size());
+    }
+    const int nlv = p.nnl;
+    const int nlvc = nlc ? nlv : 0, nlvo = nlo ? nlv : 0, nlvb = (nlc && nlo) ? nlv : 0;
+
+    std::ostringstream o;
+    o << "g3 1 1 0\t# problem test\n";
+    o << " " << n << " " << m << " " << no << " " << nranges << " " << neqns << "\n";
+    o << " " << nlc << " " << nlo;
+    if (ncc) o << " " << ncc << " 0";
+    o << "\n 0 0\n";
+    o << " " << nlvc << " " << nlvo << " " << nlvb << "\n";
+    o << " 0 0 0 1\n";
+    o << " " << p.nbv << " " << p.niv << " 0 0 0\n";
+    o << " " << nzc << " " << nzo << "\n";
+    o << " 0 0\n 0 0 0 0 0\n";
+    for (int i = 0; i < m; ++i)
+        o << "C" << i << "\n" << (p.rows[i].expr.empty() ? std::string("n0\n") : p.rows[i].expr);
+    for (int k = 0; k < no; ++k)
+        o << "O" << k << " " << (p.objs[k].maximize ? 1 : 0) << "\n"
+          << (p.objs[k].expr.empty() ? std::string("n0\n") : p.objs[k].expr);
+    if (!p.y0.empty()) {
+        o << "d" << p.y0.size() << "\n";
+        for (auto [i, v] : p.y0) o << i << " " << num(v) << "\n";
+    }
+    if (!p.x0.empty()) {
+        o << "x" << p.x0.size() << "\n";
+        for (auto [j, v] : p.x0) o << j << " " << num(v) << "\n";
+    }
+    if (m > 0) {
+        o << "r\n";
+        for (const auto &r : p.rows) {
+            if (r.complements >= 0)
+                o << "5 1 " << r.complements + 1 << "\n";
+            else
+                bound_line(o, r.lo, r.up);
+        }
+    }
+    if (n > 0) {
+        o << "b\n";
+        for (int j = 0; j < n; ++j) {
+            if (p.bounds.empty())
+                o << "3\n";
+            else
+                bound_line(o, p.bounds[j].first, p.bounds[j].second);
+        }
+    }
+    // Column counts of the Jacobian (cumulative, first n-1 columns).
+    if (n > 0) {
+        std::vector<int> cnt(n, 0);
+        for (const auto &r : p.rows)
+            for (const auto &t : full_terms(r.lin, r.expr)) cnt[t.first]++;
+        o << "k" << n - 1 << "\n";
+        int acc = 0;
+        for (int j = 0; j < n - 1; ++j) {
+            acc += cnt[j];
+            o << acc << "\n";
+        }
+    }
+    for (int i = 0; i < m; ++i) {
+        const auto t = full_terms(p.rows[i].lin, p.rows[i].expr);
+        if (t.empty()) continue;
+        o << "J" << i << " " << t.size() << "\n";
+        for (auto [j, v] : t) o << j << " " << num(v) << "\n";
+    }
+    for (int k = 0; k < no; ++k) {
+        const auto t = full_terms(p.objs[k].lin, p.objs[k].expr);
+        if (t.empty()) continue;
+        o << "G" << k << " " << t.size() << "\n";
+        for (auto [j, v] : t) o << j << " " << num(v) << "\n";
+    }
+    return o.str();
+}
+
+std::string write_nl(const std::string &dir, const std::string &stem, const nl_spec &p) {
+    const std::string path = dir + "/" + stem;
+    std::ofstream f(path + ".nl", std::ios::binary);
+    f << nl_text(p);
+    return path;
+}
+
+} // namespace orva::testing

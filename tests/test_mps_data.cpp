@@ -1,0 +1,88 @@
+// Every problem of the public LP and QP test sets reads without a message and with the
+// sizes listed in the set's MANIFEST.csv.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files/mps.h"
+#include "lp/lp.h"
+#include "mps_lines.h"
+#include "testlp.h"
+
+using namespace orva;
+
+namespace {
+
+struct manifest_row {
+    std::string name;
+    int rows = 0, cols = 0, nonzeros = 0;
+    double optimum = 0.0;
+};
+
+std::vector<manifest_row> manifest(const std::string &set) {
+    std::vector<manifest_row> out;
+    std::ifstream in(orva::testing::shared_data(set + "/MANIFEST.csv"));
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+        std::stringstream ss(line);
+        manifest_row r;
+        std::string f;
+        std::getline(ss, r.name, ',');
+        std::getline(ss, f, ',');
+        r.rows = std::stoi(f);
+        std::getline(ss, f, ',');
+        r.cols = std::stoi(f);
+        std::getline(ss, f, ',');
+        r.nonzeros = std::stoi(f);
+        std::getline(ss, f, ',');
+        r.optimum = std::stod(f);
+        out.push_back(r);
+    }
+    return out;
+}
+
+void read_set(const std::string &set, const char *ext) {
+    if (!orva::testing::have_shared_data()) GTEST_SKIP() << "no shared test data";
+    const auto rows = manifest(set);
+    ASSERT_FALSE(rows.empty()) << set << "/MANIFEST.csv";
+    for (const auto &r : rows) {
+        const std::string path = orva::testing::shared_data(set + "/" + r.name + ext);
+        std::string out;
+        LP *lp = mpstest::read_files({path}, &out);
+        EXPECT_EQ(out, "") << r.name;
+        EXPECT_EQ(lp->m, r.rows) << r.name;
+        EXPECT_EQ(lp->n, r.cols) << r.name;
+        EXPECT_EQ(lp->nz, r.nonzeros) << r.name;
+        // Q holds both triangles: every entry has its mirror image.
+        bool symmetric = true;
+        for (int j = 0; j < lp->n && symmetric; ++j)
+            for (int k = lp->kQ[j]; k < lp->kQ[j + 1] && symmetric; ++k)
+                symmetric = mpstest::qentry(lp, j, lp->iQ[k]) == lp->Q[k];
+        EXPECT_TRUE(symmetric) << r.name;
+        if (std::string(ext) == ".qps") {
+            EXPECT_GT(lp->qnz, 0) << r.name;
+        }
+        closelp(lp);
+    }
+}
+
+} // namespace
+
+TEST(MpsData, NetlibLpSetReads) { read_set("lp", ".mps"); }
+
+TEST(MpsData, MarosMeszarosQpSetReads) { read_set("qp", ".qps"); }
+
+TEST(MpsData, ObjectiveConstantsOfRealFiles) {
+    if (!orva::testing::have_shared_data()) GTEST_SKIP() << "no shared test data";
+    LP *lp = mpstest::read_files({orva::testing::shared_data("lp/e226.mps")});
+    EXPECT_EQ(lp->f, 7.113);
+    closelp(lp);
+    lp = mpstest::read_files({orva::testing::shared_data("qp/hs21.qps")});
+    EXPECT_EQ(lp->f, -100.0);
+    closelp(lp);
+}

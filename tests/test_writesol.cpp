@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "files/mps.h"
+#include "lp/alloc.h"
+#include "lp/lp.h"
+#include "testlp.h"
+
+using namespace orva;
+using orva::testing::dense_problem;
+using orva::testing::make_lp;
+
+namespace {
+
+constexpr double inf = orva::testing::inf;
+
+std::string report(const LP *lp) {
+    const std::string path = orva::testing::scratch_dir("sol") + "/out.sol";
+    EXPECT_EQ(writesol(lp, path.c_str()), 0);
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+double *vec(std::initializer_list<double> v) {
+    double *p = xmalloc<double>("v", "n", static_cast<long long>(v.size()));
+    int k = 0;
+    for (double x : v) p[k++] = x;
+    return p;
+}
+
+} // namespace
+
+TEST(WriteSol, ColumnAndRowLinesWithTheirFlags) {
+    dense_problem p;
+    p.m = 4;
+    p.n = 5;
+    p.A = {{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {1, 1, 0, 0, 0}};
+    p.b = {1, -inf, 0, 0};
+    p.r = {0, inf, 2, inf};
+    p.l = {0, 0, -inf, -inf, 1};
+    p.u = {inf, inf, 3, inf, 2};
+    LP *lp = make_lp(p);
+    lp->inftol = 1e-6;  // flag tolerance 1.2e-6
+    // x0 slightly below 0 (within tolerance), x1 clearly below; x2 bounded above only;
+    // x3 free; x4 above its upper bound.
+    lp->x = vec({1 + 1e-5, -2e-6, 4, -7, 2.5});
+    lp->z = vec({0.5, 0.25, 9, 0, 0});
+    lp->s = vec({0, 0, 1.5, 0, 0});
+    lp->y = vec({1, 2, 3, 4});
+    lp->x[0] = -1e-7;
+    // Row 0 (equality, b = 1) has activity -1e-7: violated.  Row 1 is free with a large
+    // activity: never flagged.  Row 2 ranged [0, 2] with activity 4: flagged.
+    const std::string text = report(lp);
+    EXPECT_EQ(text,
+              "COLUMNS SECTION\n"
+              "   index       label  primal_val reduced_cst    lower_bd    upper_bd   OB_flag\n"
+              "       0    C0        -1.000000e-07   5.000000e-01   0.000000e+00    Infinity\n"
+              "       1    C1        -2.000000e-06   2.500000e-01   0.000000e+00    Infinity      OB\n"
+              "       2    C2         4.000000e+00   1.500000e+00   -Infinity   3.000000e+00      OB\n"
+              "       3    C3        -7.000000e+00   0.000000e+00   -Infinity    Infinity\n"
+              "       4    C4         2.500000e+00   0.000000e+00   1.000000e+00   2.000000e+00      OB\n"
+              "ROWS SECTION\n"
+              "   index       label    dual_val  row_actvty rght_hnd_sd       range   OB_flag\n"
+              "       0    R0         1.000000e+00  -1.000000e-07   1.000000e+00   0.000000e+00     OB\n"
+              "       1    R1         2.000000e+00  -2.000000e-06           -inf    Infinity\n"
+              "       2    R2         3.000000e+00   4.000000e+00   0.000000e+00   2.000000e+00     OB\n"
+              "       3    R3         4.000000e+00  -2.100000e-06   0.000000e+00    Infinity     OB\n"
+              "ENDOUT\n");
+    closelp(lp);
+}
+
+TEST(WriteSol, EqualityRowToleranceAndLabels) {
+    dense_problem p;
+    p.m = 2;
+    p.n = 1;
+    p.A = {{1}, {1}};
+    p.b = {2, 2 - 1e-5};
+    p.r = {0, 0};
+    LP *lp = make_lp(p);
+    lp->inftol = 1e-6;
+    lp->x = vec({2 + 1e-5});
+    lp->rowlab = xmalloc<char *>("rowlab", "m", 2);
+    lp->rowlab[0] = xmalloc<char>("s", "n", 9);
+    lp->rowlab[1] = xmalloc<char>("s", "n", 9);
+    std::snprintf(lp->rowlab[0], 9, "%s", "EQ      ");
+    std::snprintf(lp->rowlab[1], 9, "%s", "NEAR");
+    const std::string text = report(lp);
+    // Activity b + 1e-5 on an equality is flagged (tolerance 1.2e-6); null y and z print
+    // as zeros; short labels are right-aligned in ten characters.
+    EXPECT_NE(text.find("       0    EQ         0.000000e+00   2.000010e+00   2.000000e+00   0.000000e+00     OB\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("       1        NEAR"), std::string::npos) << text;
+    closelp(lp);
+}
+
+TEST(WriteSolDeathTest, UnopenablePathEndsTheRun) {
+    LP *lp = make_lp(dense_problem{});
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);
+            writesol(lp, "/nonexistent/dir/out.sol");
+        },
+        ::testing::ExitedWithCode(1), "ORVA ERROR\\(2\\): cannot open file /nonexistent/dir/out.sol");
+    closelp(lp);
+}
