@@ -38,6 +38,9 @@ void deflt_init(LP *lp) {
     double *t = xmalloc<double>("t", "n", n);
     double *v = xmalloc<double>("v", "m", m);
     double *g = xmalloc<double>("g", "n", n);
+    // The classes that have no use for an entry leave it alone; start those at zero.
+    for (double *a : {p, q, v}) std::fill(a, a + m, 0.0);
+    for (double *a : {s, t, g}) std::fill(a, a + n, 0.0);
     double *y = keep_or_zero(lp->y, "y", "m", m);
     lp->y = y;
     double *x = keep_or_zero(lp->x, "x", "n", n);
@@ -62,6 +65,14 @@ void deflt_init(LP *lp) {
     // The hook may have replaced arrays; take everything afresh.
     x = lp->x;
     y = lp->y;
+    w = lp->w;
+    z = lp->z;
+    p = lp->p;
+    q = lp->q;
+    s = lp->s;
+    t = lp->t;
+    v = lp->v;
+    g = lp->g;
 
     const int *bndmark = lp->bndmark, *rngmark = lp->rngmark;
     if (!had_guess && lp->convex != 0 && lp->quadratic != 0) {

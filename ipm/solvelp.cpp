@@ -1,0 +1,219 @@
+// The interior-point iteration: measures, iteration log, stopping rule, limits, result.
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "ipm/ipm.h"
+#include "ipm/solver.h"
+#include "lp/lp.h"
+
+namespace orva {
+
+const char *const result_messages[15] = {
+    "OPTIMAL SOLUTION FOUND",
+    "SUBOPTIMAL SOLUTION FOUND",
+    "ITERATION LIMIT",
+    "PRIMAL INFEASIBLE",
+    "DUAL INFEASIBLE",
+    "PRIMAL and/or DUAL INFEASIBLE",
+    "PRIMAL and/or DUAL INFEASIBLE (INCONSISTENT EQUATIONS)",
+    "PRIMAL UNBOUNDED",
+    "DUAL UNBOUNDED",
+    "TIME LIMIT",
+    "CURRENT POINT CANNOT BE IMPROVED",
+    "PRIMAL INFEASIBLE OR BAD STARTING GUESS",
+    "PRIMAL UNBOUNDED/DUAL INFEASIBLE",
+    "DUAL UNBOUNDED/PRIMAL INFEASIBLE",
+    "PRIMAL AND DUAL UNBOUNDED",
+};
+
+namespace ipm {
+
+namespace {
+
+// Significant figures to which P and D agree.
+int significant_figures(double P, double D) {
+    const double lg = std::log10(std::fabs(P - D) / (std::fabs(P) + 1) + 1e-60);
+    if (!(lg < 0)) return 0;
+    const double e = -lg;
+    const double whole = std::floor(e);
+    return static_cast<int>(whole) + (e - whole > 0.5 ? 1 : 0);
+}
+
+void write_iterate(const LP *lp) {
+    char name[32];
+    std::snprintf(name, sizeof name, "x.%02d", lp->iter);
+    std::FILE *f = std::fopen(name, "w");
+    if (!f) {
+        const std::string text = std::string("cannot open file ") + name + "\n";
+        my_exit(2, text.c_str());
+    }
+    for (int j = 0; j < lp->n; ++j) std::fprintf(f, "%0.1e\n", lp->x[j]);
+    std::fclose(f);
+}
+
+void log_line(const LP *lp, int pcount, int mcount) {
+    std::printf("%3u  %14.6e  %8.1e   %14.6e  %8.1e   ", static_cast<unsigned>(lp->iter), lp->primal_obj,
+                lp->primal_inf, lp->dual_obj, lp->dual_inf);
+    if (lp->sigfig > 0)
+        std::printf("%2d ", lp->sigfig);
+    else
+        std::printf("   ");
+    std::printf("  %2s %2s  ", lp->primal_inf <= lp->inftol ? "PF" : "  ",
+                lp->dual_inf <= lp->inftol ? "DF" : "  ");
+    if (pcount != 0)
+        std::printf("%3d ", pcount);
+    else
+        std::printf("    ");
+    if (mcount != 0) std::printf("%2d", mcount);
+    std::printf("\n");
+}
+
+void dump_column_matrix(const char *title, int cols, const int *start, const int *idx, const double *val,
+                        const char *fmt) {
+    std::printf("\n%s", title);
+    for (int j = 0; j < cols; ++j) {
+        for (int k = start[j]; k < start[j + 1]; ++k) std::printf(fmt, idx[k], val[k]);
+        std::printf("\n");
+    }
+}
+
+void dump_vector(const char *title, const double *v, int len) {
+    std::printf("\n%s", title);
+    for (int k = 0; k < len; ++k) std::printf("%10.5f \n", v[k]);
+}
+
+} // namespace
+
+void dump_data(run &R) {
+    const LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    std::printf("\nx g z s t: ");
+    for (int j = 0; j < n; ++j)
+        std::printf("%14.7e %14.7e %14.7e %14.7e %14.7e \n", lp->x[j], lp->g[j], lp->z[j], lp->s[j], lp->t[j]);
+    std::printf("\ny v w p q: ");
+    for (int i = 0; i < m; ++i)
+        std::printf("%14.7e %14.7e %14.7e %14.7e %14.7e \n", lp->y[i], lp->v[i], lp->w[i], lp->p[i], lp->q[i]);
+    dump_column_matrix("Q: ", n, lp->kQ, lp->iQ, lp->Q, "%5d %10.5e \n");
+    dump_column_matrix("A: ", n, lp->kA, lp->iA, lp->A, "%5d %10.5f \n");
+    dump_column_matrix("At: ", m, lp->kAt, lp->iAt, lp->At, "%5d %10.5f \n");
+    dump_vector("b: ", lp->b, m);
+    dump_vector("c: ", lp->c, n);
+    dump_vector("u: ", lp->u, n);
+    dump_vector("l: ", lp->l, n);
+    dump_vector("r: ", lp->r, m);
+    std::printf("\nrngmark: ");
+    for (int i = 0; i < m; ++i) std::printf("%2d \n", lp->rngmark[i]);
+    std::printf("\nf: %10.5f \n", lp->f);
+}
+
+void dump_directions(run &R, bool labelled) {
+    const LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    std::printf("\ndx dg dz ds dt: ");
+    for (int j = 0; j < n; ++j) {
+        if (labelled)
+            std::printf("%14.6e %14.6e %14.6e %14.6e %14.6e %s \n", R.dx[j], R.dg[j], R.dz[j], R.ds[j], R.dt[j],
+                        lp->collab[j]);
+        else
+            std::printf("%14.6e %14.6e %14.6e %14.6e %14.6e \n", R.dx[j], R.dg[j], R.dz[j], R.ds[j], R.dt[j]);
+    }
+    std::printf("dy dv dw dp dq: ");
+    for (int i = 0; i < m; ++i) {
+        if (labelled)
+            std::printf("%14.6e %14.6e %14.6e %14.6e %14.6e %s \n", R.dy[i], R.dv[i], R.dw[i], R.dp[i], R.dq[i],
+                        lp->rowlab[i]);
+        else
+            std::printf("%14.6e %14.6e %14.6e %14.6e %14.6e \n", R.dy[i], R.dv[i], R.dw[i], R.dp[i], R.dq[i]);
+    }
+    if (!labelled) return;
+    std::printf("\ngz st: ");
+    for (int j = 0; j < n; ++j) std::printf("%14.6e %14.6e \n", lp->g[j] * lp->z[j], lp->s[j] * lp->t[j]);
+    std::printf("vw pq: ");
+    for (int i = 0; i < m; ++i) std::printf("%14.6e %14.6e \n", lp->v[i] * lp->w[i], lp->p[i] * lp->q[i]);
+    std::printf("\n");
+}
+
+} // namespace ipm
+
+int solvelp(LP *lp) {
+    using namespace ipm;
+    run R;
+    R.lp = lp;
+    lp->iter = 0;
+    setup(R);
+
+    int result;
+    if (lp->itnlim <= 0) {
+        result = 2;
+    } else if (lp->timlim < 0) {
+        result = 9;
+    } else {
+        lp->iter = 1;
+        double elapsed = 0.0;
+        for (;;) {
+            measures M;
+            const resid_sums S = residuals(R, &M);
+            if (!R.have_bnorm) {
+                R.bnorm = std::sqrt(M.bnorm2);
+                R.have_bnorm = true;
+            }
+            R.cqnorm = M.cqnorm;
+            R.top = S;
+            const double P = lp->primal_obj;
+            const double D = P - lp->max * M.compl_sum;
+
+            lp->elaptime = elapsed;
+            lp->primal_inf = M.pmax / (R.bnorm + 1);
+            lp->dual_inf = M.dmax / (R.cqnorm + 1);
+            lp->sigfig = significant_figures(P, D);
+            lp->primal_obj = P;
+            lp->dual_obj = D;
+
+            if (lp->verbose >= 4) dump_data(R);
+            if (lp->verbose >= 3) write_iterate(lp);
+            if (lp->verbose != 0) log_line(lp, R.pcount, R.mcount);
+
+            const int code = lp->st_rule(lp);
+            if (code > 0) {
+                if (R.stepped) restore(R);
+                result = code;
+                break;
+            }
+            if (code == 0) {
+                result = 0;
+                break;
+            }
+
+            directions(R);
+            const int unb = take_step(R);
+            if (unb > 0) {
+                result = unb;
+                break;
+            }
+
+            const double now = cputimer();
+            if (lp->iter >= lp->itnlim) {
+                result = 2;
+                break;
+            }
+            if (now > lp->timlim) {
+                result = 9;
+                break;
+            }
+            ++lp->iter;
+            elapsed = now;
+        }
+    }
+
+    if (lp->verbose >= 4) dump_directions(R, true);
+    release(R);
+    lp->nl_close(lp);
+    if (lp->verbose >= 2) {
+        std::printf("----------------------\n");
+        if (result >= 0 && result <= 14) std::printf("%s\n", result_messages[result]);
+    }
+    return result;
+}
+
+} // namespace orva

@@ -1,0 +1,116 @@
+// State of one solvelp call, shared by the phases of the method (set-up, directions,
+// step, log).  Internal to ipm/.
+//
+// The phases never keep pointers into the lp record across a hook call: every phase
+// function takes sizes, arrays and settings from the record when it starts, and the
+// step loop takes them again after each call of the update-values hook, since a hook
+// may replace any array of the record.
+#pragma once
+
+#include "lp/lp.h"
+
+namespace orva::ipm {
+
+// Class masks of the variables (bndmark) and rows (rngmark).
+inline constexpr int FREE = 1, LOWER = 2, UPPER = 4, BOXED = 8;
+inline constexpr int HAS_G = FREE | LOWER | BOXED;  // variables with g and z (0xb)
+inline constexpr int HAS_T = FREE | UPPER | BOXED;  // variables with t and s (0xd)
+inline constexpr int RANGE = 1, ONESIDED = 2, FREEROW = 4;
+inline constexpr int HAS_W = RANGE | ONESIDED;      // rows with w and v (3)
+
+// Squared norms of the residual pieces, taken by residuals().
+struct resid_sums {
+    double rho2 = 0;    // |rho|^2, rows 1, 2
+    double tau48 = 0;   // |tau|^2, variables 4, 8
+    double alpha2 = 0;  // |alpha|^2, rows 1
+    double nu28 = 0;    // |nu|^2, variables 2, 8
+    double sigma2 = 0;  // |sigma|^2, all variables
+    double tau1 = 0;    // |tau|^2, free variables
+    double beta2 = 0;   // |beta|^2, one-sided rows
+    double phi() const { return rho2 + tau48 + alpha2 + nu28; }
+    double delta() const { return sigma2 + tau1 + beta2; }
+};
+
+// Measures of an iterate, taken at the top of every iteration.
+struct measures {
+    double pmax = 0, dmax = 0;   // largest primal and dual violations
+    double bnorm2 = 0;           // |b|^2 over rows 1, 2
+    double cqnorm = 0;           // |c + Qx|
+    double compl_sum = 0;        // complementarity sum S
+};
+
+struct run {
+    LP *lp = nullptr;
+    int m = 0, n = 0;  // sizes the work vectors were made for
+
+    // Work vectors, in allocation order.
+    double *dw = nullptr, *dx = nullptr, *dy = nullptr, *dz = nullptr, *dp = nullptr,
+           *dq = nullptr, *ds = nullptr, *dt = nullptr, *dv = nullptr, *dg = nullptr;
+    double *w0 = nullptr, *x0 = nullptr, *y0 = nullptr, *z0 = nullptr, *p0 = nullptr,
+           *q0 = nullptr, *s0 = nullptr, *t0 = nullptr, *v0 = nullptr, *g0 = nullptr;
+    double *alpha = nullptr, *beta = nullptr, *rho = nullptr;
+    double *sigma = nullptr, *tau = nullptr, *nu = nullptr;
+    double *gammaz = nullptr, *gammaw = nullptr, *gammas = nullptr, *gammaq = nullptr;
+    double *Dn = nullptr, *Dm = nullptr;
+    double *Qx = nullptr, *eigv = nullptr;
+
+    // Class counts.
+    int nfree = 0, nlower = 0, nupper = 0, nboxed = 0;
+    int neq = 0, nineq = 0, nranged = 0;
+    double npairs = 0;
+
+    int eqqp = 0;
+
+    // Norm of b (rows 1, 2), taken at the first iteration and kept.
+    double bnorm = 0;
+    bool have_bnorm = false;
+    // |c + Qx| of the current iteration.
+    double cqnorm = 0;
+    // Residual sums at the top of the iteration.
+    resid_sums top;
+
+    // Centering of the final direction and the predictor's ratios.
+    double mu = 0;
+    bool corrected = false;      // the final direction is the corrector's
+    double ap_pred = 0, ad_pred = 0;  // ratios of the predictor
+
+    int pcount = 0;  // perturbation count of the last factorization ("P")
+    int mcount = 0;  // step-halving count of the last step ("M")
+    bool stepped = false;  // a saved iterate exists
+};
+
+// Default label of row or column `index`: "R%-7d" or "C%-7d" in a buffer of its own.
+char *default_label(char prefix, int index, const char *itemname);
+
+// Set-up: completes and classifies the problem, allocates the work vectors, calls the
+// set-up and initial-point hooks, runs the eqqp test.
+void setup(run &R);
+// Releases the work vectors.
+void release(run &R);
+
+// Residuals rho, sigma, tau, nu, beta, alpha (and Qx) at the record's iterate.  With
+// `meas` also the measures of the iterate (before the SDP adjustment of w).
+resid_sums residuals(run &R, measures *meas);
+
+// Diagonals, factorization with perturbation search, predictor and corrector
+// directions.  Leaves the final direction in the d-vectors and its centering in R.mu.
+void directions(run &R);
+
+// Ratio test of a direction: largest -(change)/(value) over the primal and dual
+// positive quantities, starting from `start`.  `dy_terms` adds the -dy/y terms of the
+// one-sided rows to the dual ratio.
+void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad);
+
+// Step of one iteration: unboundedness tests, step lengths, SDP shortening, saving the
+// iterate, the step with merit control and the update hooks, the fall-back from the
+// predictor-corrector method.  Returns 7 or 8 on unboundedness, else -1.
+int take_step(run &R);
+
+// Puts the saved iterate back.
+void restore(run &R);
+
+// Dumps of verbose 4 and 5.
+void dump_data(run &R);
+void dump_directions(run &R, bool labelled);
+
+} // namespace orva::ipm

@@ -1,0 +1,308 @@
+// Step of one iteration: unboundedness tests, step lengths, shortening for
+// semidefinite blocks, the step with its merit test and halving, the update hooks, and
+// the fall-back from the predictor-corrector method.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "ipm/solver.h"
+#include "linalg/kernels.h"
+#include "lp/alloc.h"
+#include "lp/lp.h"
+
+namespace orva::ipm {
+
+namespace {
+
+constexpr double FLOOR = 1e-30;
+// Doublings of the step after failed evaluations before the step is given up.
+constexpr int MAX_EVAL_FAILURES = 60;
+
+inline double floored(double v) { return v < FLOOR ? FLOOR : v; }
+
+// Reads the block orders of "sdpblocks.orva" into the record and removes the file.
+void read_sdp_blocks(LP *lp) {
+    const char *name = "sdpblocks.orva";
+    std::FILE *f = std::fopen(name, "r");
+    if (!f) {
+        std::fprintf(stderr, "not an SDP \n");
+        return;
+    }
+    // Count the integers; reading stops at the end of the file or at the first word
+    // that is not an integer.
+    int count = 0, k;
+    while (std::fscanf(f, "%d", &k) == 1) ++count;
+    lp->sdpnum = count;
+    lp->sdpblock = xrealloc<int>(lp->sdpblock, "lp->sdpblock", "lp->sdpnum", count);
+    std::rewind(f);
+    for (int i = 0; i < count; ++i)
+        if (std::fscanf(f, "%d", &lp->sdpblock[i]) != 1) lp->sdpblock[i] = 0;
+    std::fclose(f);
+    std::remove(name);
+}
+
+// Halves the step until the candidate matrix of every semidefinite block has no pivot
+// below -1e-12 in an elimination without pivoting.
+void sdp_shorten(run &R, double &ahp, double &ahd) {
+    LP *lp = R.lp;
+    if (!lp->sdpblock || lp->sdpnum == 0) read_sdp_blocks(lp);
+    int shortened = 0;
+    const int n = R.n;
+    if (lp->sdpblock && lp->sdpnum > 0) {
+        const double *x = lp->x;
+        long long off = 0;
+        for (int b = 0; b < lp->sdpnum; ++b) {
+            const int k = lp->sdpblock[b];
+            const long long len = static_cast<long long>(k) * (k + 1) / 2;
+            if (k <= 0 || off + len > n) break;  // the list does not fit x: test no further
+            double **M = xrealloc<double *>(nullptr, "A", "n", k);
+            M[0] = xrealloc<double>(nullptr, "A[0]", "n*n", static_cast<long long>(k) * k);
+            for (int i = 1; i < k; ++i) M[i] = M[0] + static_cast<long long>(i) * k;
+            for (int tries = 0;; ++tries) {
+                long long e = off;
+                for (int j = 0; j < k; ++j)
+                    for (int i = j; i < k; ++i, ++e) M[i][j] = M[j][i] = x[e] + R.dx[e] / ahp;
+                int bad = -1;
+                for (int piv = 0; piv < k && bad < 0; ++piv) {
+                    const double d = M[piv][piv];
+                    if (d < -1e-12) {
+                        bad = piv;
+                        break;
+                    }
+                    if (!(d > 0)) continue;  // a zero pivot eliminates nothing
+                    for (int i = piv + 1; i < k; ++i) {
+                        const double f = M[i][piv] / d;
+                        for (int j = piv; j < k; ++j) M[i][j] -= f * M[piv][j];
+                    }
+                }
+                if (bad < 0 || tries >= MAX_EVAL_FAILURES) break;
+                ahp *= 2;
+                std::printf("shortening because of %d in %d\n", bad, b);
+                ++shortened;
+            }
+            std::free(M[0]);
+            std::free(M);
+            off += len;
+        }
+    }
+    std::printf("shortened %d times \n", shortened);
+    ahd = ahp;
+}
+
+void save(run &R) {
+    const LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    for (int i = 0; i < m; ++i) {
+        const int cls = lp->rngmark[i];
+        R.y0[i] = lp->y[i];
+        if (cls & HAS_W) {
+            R.w0[i] = lp->w[i];
+            R.v0[i] = lp->v[i];
+        }
+        if (cls == RANGE) {
+            R.p0[i] = lp->p[i];
+            R.q0[i] = lp->q[i];
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        const int cls = lp->bndmark[j];
+        R.x0[j] = lp->x[j];
+        if (cls & HAS_T) {
+            R.s0[j] = lp->s[j];
+            R.t0[j] = lp->t[j];
+        }
+        if (cls & HAS_G) {
+            R.z0[j] = lp->z[j];
+            R.g0[j] = lp->g[j];
+        }
+    }
+}
+
+// The candidate point: saved iterate plus the direction over the reciprocal lengths.
+void move(run &R, double ahp, double ahd) {
+    LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    for (int j = 0; j < n; ++j) {
+        const int cls = lp->bndmark[j];
+        lp->x[j] = R.x0[j] + R.dx[j] / ahp;
+        if (cls & HAS_G) {
+            lp->g[j] = floored(R.g0[j] + R.dg[j] / ahp);
+            lp->z[j] = floored(R.z0[j] + R.dz[j] / ahd);
+        }
+        if (cls & HAS_T) {
+            lp->t[j] = floored(R.t0[j] + R.dt[j] / ahp);
+            lp->s[j] = floored(R.s0[j] + R.ds[j] / ahd);
+        }
+    }
+    for (int i = 0; i < m; ++i) {
+        const int cls = lp->rngmark[i];
+        lp->y[i] = R.y0[i] + R.dy[i] / ahd;
+        if (cls & HAS_W) {
+            lp->w[i] = floored(R.w0[i] + R.dw[i] / ahp);
+            lp->v[i] = floored(R.v0[i] + R.dv[i] / ahd);
+        }
+        if (cls == RANGE) {
+            lp->p[i] = floored(R.p0[i] + R.dp[i] / ahp);
+            lp->q[i] = floored(R.q0[i] + R.dq[i] / ahd);
+        }
+    }
+}
+
+// Logarithmic barrier of the slacks (the row slacks are left out in eqqp mode, where
+// they are zero).
+double barrier(const run &R) {
+    const LP *lp = R.lp;
+    double B = 0.0;
+    for (int j = 0; j < R.n; ++j) {
+        const int cls = lp->bndmark[j];
+        if (cls & HAS_G) B -= std::log(lp->g[j]);
+        if (cls & HAS_T) B -= std::log(lp->t[j]);
+    }
+    if (!R.eqqp)
+        for (int i = 0; i < R.m; ++i) {
+            const int cls = lp->rngmark[i];
+            if (cls & HAS_W) B -= std::log(lp->w[i]);
+            if (cls == RANGE) B -= std::log(lp->p[i]);
+        }
+    return B;
+}
+
+} // namespace
+
+void restore(run &R) {
+    LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    for (int i = 0; i < m; ++i) {
+        const int cls = lp->rngmark[i];
+        lp->y[i] = R.y0[i];
+        if (cls & HAS_W) {
+            lp->w[i] = R.w0[i];
+            lp->v[i] = R.v0[i];
+        }
+        if (cls == RANGE) {
+            lp->p[i] = R.p0[i];
+            lp->q[i] = R.q0[i];
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        const int cls = lp->bndmark[j];
+        lp->x[j] = R.x0[j];
+        if (cls & HAS_T) {
+            lp->s[j] = R.s0[j];
+            lp->t[j] = R.t0[j];
+        }
+        if (cls & HAS_G) {
+            lp->z[j] = R.z0[j];
+            lp->g[j] = R.g0[j];
+        }
+    }
+}
+
+int take_step(run &R) {
+    LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+
+    // Ratios of the final direction and the unboundedness tests of linear problems.
+    double ap = R.ap_pred, ad = R.ad_pred;
+    if (R.corrected) {
+        ratio_test(R, -1e-12, lp->honor_bnds != 0, ap, ad);
+        if (lp->qnz == 0) {
+            const int *bnd = lp->bndmark, *rng = lp->rngmark;
+            if (ap <= -1e-12 && lp->primal_inf <= lp->inftol &&
+                lp->max * dotprod(lp->c, R.dx, n) < -1e-15)
+                return 7;
+            if (ad <= -1e-12 && lp->dual_inf <= lp->inftol) {
+                const double gain = dotprodm(lp->b, R.dy, m, rng, HAS_W) +
+                                    dotprodm(lp->l, R.dz, n, bnd, LOWER | BOXED) -
+                                    dotprodm(lp->u, R.ds, n, bnd, UPPER | BOXED) -
+                                    dotprodm(lp->r, R.dq, m, rng, RANGE);
+                if (gain > 1e-15) return 8;
+            }
+        }
+    }
+
+    // Reciprocal step lengths.
+    double ahp = std::max(1.0, ap / lp->steplen);
+    double ahd = std::max(1.0, ad / lp->steplen);
+    if (lp->verbose >= 3) std::printf("alphap = %10e, alphad = %10e \n", ahp, ahd);
+    if (lp->qnz != 0) ahp = ahd = std::max(ahp, ahd);
+    if (lp->qnz != 0 && lp->sdp == 1) sdp_shorten(R, ahp, ahd);
+
+    save(R);
+    R.stepped = true;
+
+    // Merit data at the saved point.
+    const double mu = R.mu;
+    const resid_sums S0 = residuals(R, nullptr);
+    const double Phi0 = S0.phi();
+    double D0 = 0.0;
+    if (Phi0 > 1e-30) {
+        const int *bnd = lp->bndmark, *rng = lp->rngmark;
+        for (int j = 0; j < n; ++j) {
+            D0 += R.dx[j] * lp->max * (lp->c[j] + R.Qx[j]);
+            if (bnd[j] & HAS_G) D0 -= mu * R.dg[j] / lp->g[j];
+            if (bnd[j] & HAS_T) D0 -= mu * R.dt[j] / lp->t[j];
+        }
+        if (!R.eqqp)
+            for (int i = 0; i < m; ++i) {
+                if (rng[i] & HAS_W) D0 -= mu * R.dw[i] / lp->w[i];
+                if (rng[i] == RANGE) D0 -= mu * R.dp[i] / lp->p[i];
+            }
+    }
+    const double Psi0 = lp->max * lp->primal_obj + mu * barrier(R);
+    const double pi = std::sqrt(R.top.rho2 + R.top.nu28) / (R.bnorm + 1);
+    const double Delta0 = R.top.delta();
+
+    const bool may_halve = lp->qnz > 0 && (lp->convex == 0 || lp->quadratic == 0);
+    int M = 0, failures = 0;
+    for (;;) {
+        if (R.eqqp) ahp = ahd = 1.0;
+        move(R, ahp, ahd);
+        if (lp->nl_update_fg(lp) != 0) {
+            // The functions cannot be evaluated there: halve the step and try again.
+            ahp *= 2;
+            ahd *= 2;
+            if (++failures < MAX_EVAL_FAILURES && !R.eqqp) continue;
+            // Not even a tiny step can be evaluated: stay at the saved point.
+            restore(R);
+            lp->nl_update_fg(lp);
+            break;
+        }
+        const resid_sums S1 = residuals(R, nullptr);
+        const double Phi1 = S1.phi(), Delta1 = S1.delta();
+        const double Psi1 = lp->max * lp->primal_obj + mu * barrier(R);
+        bool reject = false;
+        const double theta = pi > 1e-10 ? Phi0 - 1e-4 * Phi0 / ahp : 0.01 * Phi0;
+        if ((Phi1 != 0 && Phi1 > theta) || Phi1 == 0) {
+            if (Psi1 > Psi0 + 1e-4 * D0 / ahp) reject = true;
+        }
+        if (!reject && lp->iter >= 2) {
+            if (std::sqrt(Phi1) / (R.bnorm + 1) > lp->inftol && Phi1 > 1000 * Phi0)
+                reject = true;
+            else if (std::sqrt(Delta1) / (R.cqnorm + 1) > lp->inftol && Delta1 > 1000 * Delta0)
+                reject = true;
+        }
+        // A candidate whose residuals or merit are not numbers is never better.
+        if (std::isnan(Phi1) || std::isnan(Delta1) || std::isnan(Psi1)) reject = true;
+        if (reject && M <= 9 && may_halve) {
+            ++M;
+            ahp *= 2;
+            ahd *= 2;
+            continue;
+        }
+        break;
+    }
+    R.mcount = M;
+
+    lp->nl_update(lp, 0);
+
+    if (M >= 3 && lp->pred_corr != 0) {
+        lp->pred_corr = 0;
+        lp->mufactor = 0.1;
+        if (lp->verbose >= 2) std::printf("turning off pred_corr (old method)\n");
+        restore(R);
+    }
+    return -1;
+}
+
+} // namespace orva::ipm

@@ -1,0 +1,366 @@
+// solvelp on small problems with known solutions: primal and dual values, objective
+// sense, every row and variable class, infeasible and unbounded problems, limits, the
+// stopping-rule protocol, and degenerate sizes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "ipm/ipm.h"
+#include "ipm_testutil.h"
+#include "lp/alloc.h"
+#include "lp/lp.h"
+#include "testlp.h"
+
+using namespace orva;
+using namespace orva::testing;
+
+namespace {
+
+struct solved {
+    int rc = -1;
+    int iter = 0;
+    double obj = 0, dual_obj = 0;
+    std::vector<double> x, y;
+};
+
+solved run_solve(const dense_problem &d, int max = 1, void (*tweak)(LP *) = nullptr) {
+    LP *lp = make_lp(d);
+    lp->verbose = 0;
+    lp->max = max;
+    if (tweak) tweak(lp);
+    solved s;
+    s.rc = solvelp(lp);
+    s.iter = lp->iter;
+    s.obj = lp->primal_obj;
+    s.dual_obj = lp->dual_obj;
+    s.x.assign(lp->x, lp->x + lp->n);
+    s.y.assign(lp->y, lp->y + lp->m);
+    closelp(lp);
+    return s;
+}
+
+void expect_near_all(const std::vector<double> &got, const std::vector<double> &want, double tol) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t k = 0; k < got.size(); ++k) EXPECT_NEAR(got[k], want[k], tol) << "entry " << k;
+}
+
+// min -x1 - x2  s.t.  x1 + 2 x2 <= 4,  3 x1 + x2 <= 6,  x >= 0  (rows negated to >=).
+dense_problem small_lp() {
+    dense_problem d;
+    d.m = 2;
+    d.n = 2;
+    d.A = {{-1, -2}, {-3, -1}};
+    d.b = {-4, -6};
+    d.r = {inf, inf};
+    d.c = {-1, -1};
+    return d;
+}
+
+} // namespace
+
+TEST(SolveLP, SmallLinearProgram) {
+    const solved s = run_solve(small_lp());
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {1.6, 1.2}, 1e-6);
+    expect_near_all(s.y, {0.4, 0.2}, 1e-6);
+    EXPECT_NEAR(s.obj, -2.8, 1e-7);
+    EXPECT_NEAR(s.dual_obj, -2.8, 1e-7);
+}
+
+TEST(SolveLP, MaximisationKeepsPointAndDualsOfTheMinimisedObjective) {
+    // max x1 + x2 over the same region: the method minimises max*(c'x), so x and y are
+    // those of the minimisation above while the objective value keeps its own sign.
+    dense_problem d = small_lp();
+    d.c = {1, 1};
+    d.f = 10;
+    const solved s = run_solve(d, -1);
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {1.6, 1.2}, 1e-6);
+    expect_near_all(s.y, {0.4, 0.2}, 1e-6);
+    EXPECT_NEAR(s.obj, 12.8, 1e-7);
+}
+
+TEST(SolveLP, RangedAndEqualityRowsWithBoxedVariables) {
+    // max x1 + x2 s.t. 1 <= x1 + x2 <= 3 (ranged), x1 - x2 = 0.5, 0 <= x <= 10.
+    dense_problem d;
+    d.m = 2;
+    d.n = 2;
+    d.A = {{1, 1}, {1, -1}};
+    d.b = {1, 0.5};
+    d.r = {2, 0};
+    d.c = {1, 1};
+    d.l = {0, 0};
+    d.u = {10, 10};
+    const solved s = run_solve(d, -1);
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {1.75, 1.25}, 1e-6);
+    // The minimised objective -(x1 + x2) rises with the top of the range: y = -1 there.
+    expect_near_all(s.y, {-1.0, 0.0}, 1e-6);
+    EXPECT_NEAR(s.obj, 3.0, 1e-7);
+}
+
+TEST(SolveLP, FreeVariableFreeRowAndLowerBound) {
+    // min x1 + 2 x2 s.t. x1 - x2 >= -1, x1 + x2 >= 1, free row x1 + 5 x2; x1 free, x2 >= 0.
+    dense_problem d;
+    d.m = 3;
+    d.n = 2;
+    d.A = {{1, -1}, {1, 1}, {1, 5}};
+    d.b = {-1, 1, -inf};
+    d.r = {inf, inf, inf};
+    d.c = {1, 2};
+    d.l = {-inf, 0};
+    d.u = {inf, inf};
+    const solved s = run_solve(d);
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {1.0, 0.0}, 1e-6);
+    expect_near_all(s.y, {0.0, 1.0, 0.0}, 1e-6);
+    EXPECT_NEAR(s.obj, 1.0, 1e-7);
+}
+
+TEST(SolveLP, UpperBoundOnlyVariablesAndHugeBounds) {
+    // max x1 + x2 s.t. x1 <= 2, x2 <= 3 with lower bounds beyond -1e8 (so infinite), and
+    // x1 + x2 >= -100.
+    dense_problem d;
+    d.m = 1;
+    d.n = 2;
+    d.A = {{1, 1}};
+    d.b = {-100};
+    d.r = {inf};
+    d.c = {1, 1};
+    d.l = {-1e20, -2e8};
+    d.u = {2, 3};
+    const solved s = run_solve(d, -1);
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {2.0, 3.0}, 1e-6);
+    expect_near_all(s.y, {0.0}, 1e-6);
+    EXPECT_NEAR(s.obj, 5.0, 1e-7);
+}
+
+TEST(SolveLP, ConvexQuadraticPrograms) {
+    // min (x1-1)^2 + (x2-2)^2 s.t. x1 + x2 <= 2, x >= 0: x = (0.5, 1.5), objective 0.5,
+    // dual of the row 1.
+    dense_problem d;
+    d.m = 1;
+    d.n = 2;
+    d.A = {{-1, -1}};
+    d.b = {-2};
+    d.r = {inf};
+    d.c = {-2, -4};
+    d.Q = {{2, 0}, {0, 2}};
+    d.f = 5;
+    for (int convex = 0; convex <= 1; ++convex) {
+        SCOPED_TRACE(convex ? "declared convex" : "perturbation search on");
+        static int cv;
+        cv = convex;
+        const solved s = run_solve(d, 1, [](LP *lp) {
+            lp->convex = cv;
+            lp->quadratic = 1;
+        });
+        EXPECT_EQ(s.rc, 0);
+        expect_near_all(s.x, {0.5, 1.5}, 1e-5);
+        expect_near_all(s.y, {1.0}, 1e-5);
+        EXPECT_NEAR(s.obj, 0.5, 1e-6);
+    }
+    // The same as a maximisation of the negated objective.
+    dense_problem dm = d;
+    dm.c = {2, 4};
+    dm.Q = {{-2, 0}, {0, -2}};
+    dm.f = -5;
+    const solved s = run_solve(dm, -1);
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {0.5, 1.5}, 1e-5);
+    expect_near_all(s.y, {1.0}, 1e-5);
+    EXPECT_NEAR(s.obj, -0.5, 1e-6);
+}
+
+TEST(SolveLP, EqualityQPInFreeVariablesTakesNewtonSteps) {
+    // min x1^2/2 + x2^2/2 - x1 - x2 s.t. x1 + x2 = 1, x free: the eqqp mode solves it by
+    // a full Newton step.
+    dense_problem d;
+    d.m = 1;
+    d.n = 2;
+    d.A = {{1, 1}};
+    d.b = {1};
+    d.r = {0};
+    d.c = {-1, -1};
+    d.Q = {{1, 0}, {0, 1}};
+    d.l = {-inf, -inf};
+    const solved s = run_solve(d, 1, [](LP *lp) {
+        lp->lincons = 1;
+        lp->quadratic = 1;
+    });
+    EXPECT_EQ(s.rc, 0);
+    EXPECT_LE(s.iter, 3);
+    expect_near_all(s.x, {0.5, 0.5}, 1e-9);
+    expect_near_all(s.y, {-0.5}, 1e-9);
+    EXPECT_NEAR(s.obj, -0.75, 1e-9);
+}
+
+TEST(SolveLP, InfeasibleAndUnboundedProblems) {
+    // x1 + x2 >= 3 with 0 <= x <= 1: no primal point, the dual is unbounded.
+    dense_problem inf1;
+    inf1.m = 1;
+    inf1.n = 2;
+    inf1.A = {{1, 1}};
+    inf1.b = {3};
+    inf1.r = {inf};
+    inf1.c = {1, 1};
+    inf1.l = {0, 0};
+    inf1.u = {1, 1};
+    EXPECT_EQ(run_solve(inf1).rc, 8);
+
+    // min -x1 s.t. x1 - x2 >= 0, x >= 0: primal unbounded.
+    dense_problem unb;
+    unb.m = 1;
+    unb.n = 2;
+    unb.A = {{1, -1}};
+    unb.b = {0};
+    unb.r = {inf};
+    unb.c = {-1, 0};
+    const solved s = run_solve(unb);
+    EXPECT_EQ(s.rc, 7);
+    for (double v : s.x) EXPECT_TRUE(std::isfinite(v));
+}
+
+TEST(SolveLP, IterationAndTimeLimits) {
+    const dense_problem d = small_lp();
+    // No iteration at all: the initial point stays, no report is made.
+    for (int lim : {0, -3}) {
+        static int L;
+        L = lim;
+        const solved s = run_solve(d, 1, [](LP *lp) { lp->itnlim = L; });
+        EXPECT_EQ(s.rc, 2);
+        EXPECT_EQ(s.iter, 0);
+        expect_near_all(s.x, {0.0, 0.0}, 0.0);
+    }
+    const solved neg_time = run_solve(d, 1, [](LP *lp) { lp->timlim = -1; });
+    EXPECT_EQ(neg_time.rc, 9);
+    EXPECT_EQ(neg_time.iter, 0);
+
+    // itnlim = k performs k steps; the limit is tested before the time.
+    for (int k : {1, 3}) {
+        static int K;
+        K = k;
+        const solved s = run_solve(d, 1, [](LP *lp) {
+            lp->itnlim = K;
+            if (K == 1) lp->timlim = 0;
+        });
+        EXPECT_EQ(s.rc, 2);
+        EXPECT_EQ(s.iter, k);
+        EXPECT_NE(s.x[0], 0.0);  // a step was taken
+    }
+    // A time limit of 0 ends after the first step.
+    const solved zero_time = run_solve(d, 1, [](LP *lp) { lp->timlim = 0; });
+    EXPECT_EQ(zero_time.rc, 9);
+    EXPECT_EQ(zero_time.iter, 1);
+}
+
+namespace {
+std::vector<std::vector<double>> seen_x;
+int stop_code = 0, stop_at = 0;
+int recording_rule(LP *lp) {
+    seen_x.emplace_back(lp->x, lp->x + lp->n);
+    return lp->iter == stop_at ? stop_code : -1;
+}
+} // namespace
+
+TEST(SolveLP, StoppingRuleProtocol) {
+    // A positive code returns the iterate before the last step and that code.
+    for (int code : {5, 20}) {
+        seen_x.clear();
+        stop_code = code;
+        stop_at = 3;
+        LP *lp = make_lp(small_lp());
+        lp->verbose = 0;
+        lp->st_rule = recording_rule;
+        EXPECT_EQ(solvelp(lp), code);
+        ASSERT_EQ(seen_x.size(), 3u);
+        for (int j = 0; j < 2; ++j) EXPECT_EQ(lp->x[j], seen_x[1][j]);
+        closelp(lp);
+    }
+    // A positive code at the first report keeps the current iterate.
+    seen_x.clear();
+    stop_code = 11;
+    stop_at = 1;
+    LP *lp = make_lp(small_lp());
+    lp->verbose = 0;
+    lp->st_rule = recording_rule;
+    EXPECT_EQ(solvelp(lp), 11);
+    for (int j = 0; j < 2; ++j) EXPECT_EQ(lp->x[j], seen_x[0][j]);
+    closelp(lp);
+}
+
+TEST(SolveLP, NoComplementaryPairs) {
+    // No variables and only a free row: there is no complementary pair at all.  The
+    // iteration must not divide by the pair count.
+    LP *lp = openlp();
+    lp->verbose = 0;
+    lp->m = 1;
+    lp->n = 0;
+    lp->nz = 0;
+    lp->A = xmalloc<double>("A", "nz", 0);
+    lp->iA = xmalloc<int>("iA", "nz", 0);
+    lp->kA = xcalloc<int>("kA", "n+1", 1);
+    lp->b = xmalloc<double>("b", "m", 1);
+    lp->b[0] = -inf;
+    lp->r = xmalloc<double>("r", "m", 1);
+    lp->r[0] = inf;
+    lp->f = 2.5;
+    EXPECT_EQ(solvelp(lp), 0);
+    EXPECT_EQ(lp->primal_obj, 2.5);
+    EXPECT_EQ(lp->dual_obj, 2.5);
+    EXPECT_EQ(lp->y[0], 0.0);
+    closelp(lp);
+
+    // Nothing at all.
+    LP *empty = openlp();
+    empty->verbose = 0;
+    empty->kA = xcalloc<int>("kA", "n+1", 1);
+    empty->A = xmalloc<double>("A", "nz", 0);
+    empty->iA = xmalloc<int>("iA", "nz", 0);
+    EXPECT_EQ(solvelp(empty), 0);
+    closelp(empty);
+}
+
+namespace {
+// Starts from the default point, then makes the products of one pair underflow to 0.
+void init_with_zero_product(LP *lp) {
+    deflt_init(lp);
+    lp->g[0] = 1e-200;
+    lp->z[0] = 1e-200;
+}
+// Every product underflows: the average complementarity itself is 0.
+void init_all_products_zero(LP *lp) {
+    deflt_init(lp);
+    for (int j = 0; j < lp->n; ++j) lp->g[j] = lp->z[j] = 1e-170;
+    for (int i = 0; i < lp->m; ++i) lp->w[i] = lp->v[i] = 1e-170;
+}
+} // namespace
+
+TEST(SolveLP, ZeroComplementarityProductsGiveNoNaN) {
+    // A QP (centering on) whose smallest complementarity product is exactly 0.
+    dense_problem d;
+    d.m = 1;
+    d.n = 2;
+    d.A = {{-1, -1}};
+    d.b = {-2};
+    d.r = {inf};
+    d.c = {-2, -4};
+    d.Q = {{2, 0}, {0, 2}};
+    for (auto init : {init_with_zero_product, init_all_products_zero}) {
+        static void (*I)(LP *);
+        I = init;
+        const solved s = run_solve(d, 1, [](LP *lp) {
+            lp->init = I;
+            lp->itnlim = 60;
+        });
+        for (double v : s.x) EXPECT_TRUE(std::isfinite(v));
+        for (double v : s.y) EXPECT_TRUE(std::isfinite(v));
+        EXPECT_TRUE(std::isfinite(s.obj));
+        if (init == init_with_zero_product) {
+            EXPECT_EQ(s.rc, 0);
+            expect_near_all(s.x, {0.5, 1.5}, 1e-5);
+        }
+    }
+}
