@@ -181,6 +181,17 @@ int main(int argc, char **argv) {
     inv_num(lp, Dn.data(), Dm.data());
     const double first = now() - t0;
     const factor_view v = factor_info();
+    if (getenv("ORVA_BENCH_DETAIL")) {
+        struct rusage r1 {};
+        getrusage(RUSAGE_SELF, &r1);
+        long long big = 0;
+        for (int s2 = 0; s2 < v.nblk; ++s2) {
+            const int f = v.xblk[s2], c = v.xblk[s2 + 1] - f;
+            big = std::max<long long>(big, (long long)(v.kAAt[f + 1] - v.kAAt[f] + 1) * c);
+        }
+        Fprintf(Stderr, "detail: nsuper=%d nblk=%d window=%d maxfront=%lld rss_after_first=%.1f pdf=%d dense=%d\n",
+                v.nsuper, v.nblk, v.window, big, r1.ru_maxrss / 1024.0, v.pdf, v.dense);
+    }
     const double symbolic_s = v.symbolic_seconds;
     std::vector<double> times;
     for (int r = 0; r < reps; ++r) {

@@ -35,7 +35,6 @@ using detail::ws;
 namespace {
 
 constexpr int panel_width = 32;     // columns factored before a BLAS trailing update
-constexpr int source_block = 256;   // source columns packed at a time for an update
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
@@ -45,7 +44,7 @@ void reserve(double *&buf, long long &have, long long need, const char *name) {
     have = want;
 }
 
-long long pack_have = 0, wpack_have = 0, ctmp_have = 0, front_have = 0;
+long long wpack_have = 0, ctmp_have = 0;
 
 // Factor state shared by the routines of one inv_num call.
 struct numctx {
@@ -58,56 +57,47 @@ struct numctx {
     double *temp;  // tmpsiz doubles: one column of a small update
 };
 
-// Subtracts from the front of J the update of the earlier supernode K.
-void update_from(numctx &cx, int K, int J, double *F, int ld) {
-    const int fK = ws.xsuper[K], cK = ws.xsuper[K + 1] - fK;
-    const int hK = ws.kAAt[fK + 1] - ws.kAAt[fK];
+// Subtracts from the front of block J (ld rows) the update of the earlier block K:
+// for every target column t of J among K's remaining rows and every remaining row
+// r at or below t, the sum over K's columns k of L_rk d_k L_tk.
+__attribute__((noinline)) void update_from(numctx &cx, int K, int J, double *F, int ld) {
+    const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
+    const int ldK = ws.bstart[K + 1] - ws.bstart[K];
     const int nrem = cx.length[K];
-    const int t0 = hK - nrem;
-    const int *rows = ws.iAAt + ws.kAAt[fK] + t0;
-    const int f = ws.xsuper[J], endJ = ws.xsuper[J + 1];
+    const int r0 = ldK - nrem;
+    const int *rows = ws.brows + ws.bstart[K] + r0;
+    const int f = ws.xblk[J], endJ = ws.xblk[J + 1];
     int nt = 0;
     while (nt < nrem && rows[nt] < endJ) ++nt;
     const int *indmap = cx.indmap;
     const bool contiguous = indmap[rows[nrem - 1]] - indmap[rows[0]] == nrem - 1;
-    const double *AAt = ws.AAt;
+    const double *SK = ws.S + ws.soff[K] + r0;  // K's column k from its first remaining row: SK + k*ldK
     const double *dK = ws.diag + fK;
 
-    // Column k of K from its first remaining row: AAt + kAAt[fK+k] + (t0 - k).
-    auto colK = [&](int k) { return AAt + ws.kAAt[fK + k] + (t0 - k); };
-
     const double work = static_cast<double>(nrem) * nt * cK;
-    if (cK >= 4 && nt >= 4 && work >= 4096.0) {
-        // BLAS: P = K's remaining rows (packed), W = D_K times K's target rows,
-        // C = P W' subtracted from J.
-        const int r0 = indmap[rows[0]];
-        double *Fdst = F + static_cast<long long>(rows[0] - f) * ld + r0;
-        for (int k0 = 0; k0 < cK; k0 += source_block) {
-            const int kb = std::min(source_block, cK - k0);
-            reserve(ws.pack, pack_have, static_cast<long long>(nrem) * kb, "pack");
-            reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * kb, "wpack");
-            double *P = ws.pack, *Wp = ws.wpack;
-            for (int k = 0; k < kb; ++k) {
-                const double *src = colK(k0 + k);
-                double *dst = P + static_cast<long long>(k) * nrem;
-                std::memcpy(dst, src, sizeof(double) * nrem);
-                const double dk = dK[k0 + k];
-                double *wd = Wp + static_cast<long long>(k) * nt;
-                for (int a = 0; a < nt; ++a) wd[a] = dk * src[a];
-            }
-            if (contiguous) {
-                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, kb, -1.0, P, nrem,
-                            Wp, nt, 1.0, Fdst, ld);
-            } else {
-                reserve(ws.ctmp, ctmp_have, static_cast<long long>(nrem) * nt, "ctmp");
-                double *C = ws.ctmp;
-                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, kb, 1.0, P, nrem,
-                            Wp, nt, 0.0, C, nrem);
-                for (int a = 0; a < nt; ++a) {
-                    double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
-                    const double *Cc = C + static_cast<long long>(a) * nrem;
-                    for (int b = a; b < nrem; ++b) Fc[indmap[rows[b]]] -= Cc[b];
-                }
+    if (cK >= 4 && nt >= 2 && work >= 2048.0) {
+        // BLAS: W = D_K times K's target rows (packed), C = L_K(rows) W' subtracted from J.
+        reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * cK, "wpack");
+        double *Wp = ws.wpack;
+        for (int k = 0; k < cK; ++k) {
+            const double *src = SK + static_cast<long long>(k) * ldK;
+            const double dk = dK[k];
+            double *wd = Wp + static_cast<long long>(k) * nt;
+            for (int a = 0; a < nt; ++a) wd[a] = dk * src[a];
+        }
+        if (contiguous) {
+            double *Fdst = F + static_cast<long long>(rows[0] - f) * ld + indmap[rows[0]];
+            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, cK, -1.0, SK, ldK, Wp, nt,
+                        1.0, Fdst, ld);
+        } else {
+            reserve(ws.ctmp, ctmp_have, static_cast<long long>(nrem) * nt, "ctmp");
+            double *C = ws.ctmp;
+            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, cK, 1.0, SK, ldK, Wp, nt,
+                        0.0, C, nrem);
+            for (int a = 0; a < nt; ++a) {
+                double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
+                const double *Cc = C + static_cast<long long>(a) * nrem;
+                for (int b = a; b < nrem; ++b) Fc[indmap[rows[b]]] -= Cc[b];
             }
         }
         return;
@@ -115,6 +105,7 @@ void update_from(numctx &cx, int K, int J, double *F, int ld) {
 
     // Plain path: one target column at a time, source columns four at a time.
     double *acc = cx.temp;
+    auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
     for (int a = 0; a < nt; ++a) {
         double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
         const int len = nrem - a;
@@ -125,38 +116,30 @@ void update_from(numctx &cx, int K, int J, double *F, int ld) {
             out = acc;
             for (int i = 0; i < len; ++i) acc[i] = 0.0;
         }
+        const double sg = contiguous ? -1.0 : 1.0;
         int k = 0;
         for (; k + 4 <= cK; k += 4) {
             const double *L0 = colK(k) + a, *L1 = colK(k + 1) + a, *L2 = colK(k + 2) + a,
                          *L3 = colK(k + 3) + a;
-            const double w0 = dK[k] * L0[0], w1 = dK[k + 1] * L1[0], w2 = dK[k + 2] * L2[0],
-                         w3 = dK[k + 3] * L3[0];
-            if (contiguous)
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
-            else
-                for (int i = 0; i < len; ++i) out[i] += L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
+            const double w0 = sg * dK[k] * L0[0], w1 = sg * dK[k + 1] * L1[0],
+                         w2 = sg * dK[k + 2] * L2[0], w3 = sg * dK[k + 3] * L3[0];
+            for (int i = 0; i < len; ++i) out[i] += L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
         }
         for (; k < cK; ++k) {
             const double *L0 = colK(k) + a;
-            const double w0 = dK[k] * L0[0];
+            const double w0 = sg * dK[k] * L0[0];
             if (w0 == 0.0) continue;
-            if (contiguous)
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
-            else
-                for (int i = 0; i < len; ++i) out[i] += L0[i] * w0;
+            for (int i = 0; i < len; ++i) out[i] += L0[i] * w0;
         }
         if (!contiguous) {
             const int *rr = rows + a;
-            for (int i = 0; i < len; ++i) {
-                Fc[indmap[rr[i]]] -= acc[i];
-                acc[i] = 0.0;
-            }
+            for (int i = 0; i < len; ++i) Fc[indmap[rr[i]]] -= acc[i];
         }
     }
 }
 
 // The pivot rule for column j of the front (position p); returns the pivot.
-double pivot(numctx &cx, int p, double *col, int j, int h) {
+__attribute__((noinline)) double pivot(numctx &cx, int p, double *col, int j, int h) {
     double d = col[j];
     const int v = ws.perm[p];
     const int n = cx.n;
@@ -190,7 +173,7 @@ double pivot(numctx &cx, int p, double *col, int j, int h) {
 }
 
 // Factors the assembled front of supernode J (first position f, c columns).
-void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
+__attribute__((noinline)) void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
     for (int j0 = 0; j0 < c; j0 += panel_width) {
         const int j1 = std::min(c, j0 + panel_width);
         for (int j = j0; j < j1; ++j) {
@@ -284,7 +267,7 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     cx.m = m;
     cx.verbose = lp->verbose;
     cx.maxdiag = maxv(diag, N);
-    const int ns = ws.nsuper;
+    const int ns = ws.nblk;  // at most nsuper
     cx.link = xmalloc<int>("link", "nsuper", ns);
     cx.indmap = xmalloc<int>("indmap", "m2", N);
     cx.length = xmalloc<int>("length", "nsuper", ns);
@@ -293,19 +276,17 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     ws.ndep = 0;
     for (int S = 0; S < ns; ++S) cx.link[S] = -1;
 
-    reserve(ws.front, front_have, ws.frontsiz, "front");
-    double *F = ws.front;
+    if (!ws.S) ws.S = xmalloc<double>("S", "ssize", ws.ssize);
     const double *A = lp->A;
     const int nzA = ws.nzA;
 
     for (int J = 0; J < ns; ++J) {
-        const int f = ws.xsuper[J], c = ws.xsuper[J + 1] - f;
-        const int h = ws.kAAt[f + 1] - ws.kAAt[f];
-        const int ld = h + 1;
-        const int *Jrows = ws.iAAt + ws.kAAt[f];
+        const int f = ws.xblk[J], c = ws.xblk[J + 1] - f;
+        const int *Jrows = ws.brows + ws.bstart[J];
+        const int ld = ws.bstart[J + 1] - ws.bstart[J];
+        double *F = ws.S + ws.soff[J];
         std::memset(F, 0, sizeof(double) * static_cast<size_t>(ld) * c);
-        cx.indmap[f] = 0;
-        for (int t = 0; t < h; ++t) cx.indmap[Jrows[t]] = t + 1;
+        for (int t = 0; t < ld; ++t) cx.indmap[Jrows[t]] = t;
 
         // Load K's entries of J's columns.
         for (int cc = 0; cc < c; ++cc) {
@@ -316,20 +297,19 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             }
         }
 
-        // Updates from the supernodes waiting for J.
+        // Updates from the blocks waiting for J; each moves on to the block of its
+        // next remaining row.
+        const int endJ = f + c;
         int K = cx.link[J];
         while (K != -1) {
             const int next = cx.link[K];
             update_from(cx, K, J, F, ld);
-            // K moves on to the supernode of its next remaining row.
-            const int fK = ws.xsuper[K];
-            const int hK = ws.kAAt[fK + 1] - ws.kAAt[fK];
-            const int *rows = ws.iAAt + ws.kAAt[fK] + (hK - cx.length[K]);
+            const int ldK = ws.bstart[K + 1] - ws.bstart[K];
+            const int *rows = ws.brows + ws.bstart[K] + (ldK - cx.length[K]);
             int nt = 0;
-            const int endJ = f + c;
             while (nt < cx.length[K] && rows[nt] < endJ) ++nt;
             if (nt < cx.length[K]) {
-                const int S = ws.snode[perm[rows[nt]]];
+                const int S = ws.blkof[rows[nt]];
                 cx.length[K] -= nt;
                 cx.link[K] = cx.link[S];
                 cx.link[S] = K;
@@ -339,17 +319,26 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             K = next;
         }
 
-        factor_front(cx, f, c, h, F, ld);
+        factor_front(cx, f, c, ld - 1, F, ld);
 
-        // Store J's columns of L.
-        for (int cc = 0; cc < c; ++cc)
-            std::memcpy(ws.AAt + ws.kAAt[f + cc], F + static_cast<long long>(cc) * ld + cc + 1,
-                        sizeof(double) * (h - cc));
+        // Store J's columns of L (a column's structure may be a part of the front's rows).
+        for (int cc = 0; cc < c; ++cc) {
+            const int q = f + cc;
+            const double *src = F + static_cast<long long>(cc) * ld;
+            const int len = ws.kAAt[q + 1] - ws.kAAt[q];
+            double *dst = ws.AAt + ws.kAAt[q];
+            if (len == ld - 1 - cc) {
+                std::memcpy(dst, src + cc + 1, sizeof(double) * len);
+            } else {
+                const int *ri = ws.iAAt + ws.kAAt[q];
+                for (int k = 0; k < len; ++k) dst[k] = src[cx.indmap[ri[k]]];
+            }
+        }
 
-        // J waits for the supernode of its first row below its own columns.
-        const int below = h - c + 1;
+        // J waits for the block of its first row below its own columns.
+        const int below = ld - c;
         if (below > 0) {
-            const int S = ws.snode[perm[Jrows[c - 1]]];
+            const int S = ws.blkof[Jrows[c]];
             cx.length[J] = below;
             cx.link[J] = cx.link[S];
             cx.link[S] = J;
@@ -415,14 +404,18 @@ void inv_clo() {
     xfree(ws.snode);
     xfree(ws.xsuper);
     xfree(ws.split);
+    xfree(ws.xblk);
+    xfree(ws.blkof);
     xfree(ws.ldstart);
     xfree(ws.ldoff);
     xfree(ws.ldsrc);
-    xfree(ws.front);
-    xfree(ws.pack);
+    xfree(ws.bstart);
+    xfree(ws.brows);
+    xfree(ws.soff);
+    xfree(ws.S);
     xfree(ws.wpack);
     xfree(ws.ctmp);
-    pack_have = wpack_have = ctmp_have = front_have = 0;
+    wpack_have = ctmp_have = 0;
     ws = detail::factor_ws{};
 }
 
@@ -451,6 +444,8 @@ factor_view factor_info() {
     v.dense = ws.dense;
     v.pdf = ws.pdf_used;
     v.method = ws.method;
+    v.nblk = ws.nblk;
+    v.xblk = ws.xblk;
     v.symbolic_seconds = ws.symbolic_seconds;
     return v;
 }

@@ -26,6 +26,8 @@ struct factor_view {
     int dense = 0;               // dense threshold in force
     int pdf = 0;                 // ordering priority in force (1 primal, 2 dual)
     int method = 0;
+    int nblk = 0;                // blocks of columns sharing a structure (numeric phase)
+    const int *xblk = nullptr;
     double symbolic_seconds = 0; // wall time of the last symbolic phase
 };
 

@@ -41,17 +41,23 @@ struct factor_ws {
     // Loading of K: for each position p, the entries of A and Q that fall into
     // column p below the diagonal, as (offset in the front of p's supernode,
     // source).  A source s < nz is A[s]; s >= nz is Q[s-nz] (times -max).
+    // Blocks of the numeric phase: consecutive columns factored together in one
+    // dense front (ld x c, column-major, ld = the length of the block's row list:
+    // its own c positions, then the rows below them).
+    int nblk = 0;
+    int *xblk = nullptr;        // first position of each block (nblk+1)
+    int *blkof = nullptr;       // block of each position
+    int *bstart = nullptr;      // start of each block's row list in brows (nblk+1)
+    int *brows = nullptr;       // row lists (positions, ascending)
+    long long *soff = nullptr;  // start of each block's front in S (nblk+1)
+    long long ssize = 0;
+    double *S = nullptr;        // the fronts, kept between calls
     int *ldstart = nullptr;     // n+m+1
     std::int64_t *ldoff = nullptr;
     int *ldsrc = nullptr;
     int nzA = 0, nzQ = 0;       // entries of A and Q at the symbolic phase
 
-    // Dense buffers of the numeric phase, sized by the symbolic phase.
-    long long frontsiz = 0;     // largest (h+1)*c over supernodes
-    long long packsiz = 0;      // largest block of source columns packed for a BLAS update
-    long long ctsiz = 0;        // largest update block computed apart
-    double *front = nullptr;
-    double *pack = nullptr;
+    // Buffers of the numeric phase's BLAS updates (grown on demand).
     double *wpack = nullptr;
     double *ctmp = nullptr;
 
