@@ -185,10 +185,7 @@ int main(int argc, char **argv) {
         struct rusage r1 {};
         getrusage(RUSAGE_SELF, &r1);
         long long big = 0;
-        for (int s2 = 0; s2 < v.nblk; ++s2) {
-            const int f = v.xblk[s2], c = v.xblk[s2 + 1] - f;
-            big = std::max<long long>(big, (long long)(v.kAAt[f + 1] - v.kAAt[f] + 1) * c);
-        }
+        for (int s2 = 0; s2 < v.nblk; ++s2) big = std::max<long long>(big, v.bsize[s2]);
         Fprintf(Stderr, "detail: nsuper=%d nblk=%d window=%d maxfront=%lld rss_after_first=%.1f pdf=%d dense=%d\n",
                 v.nsuper, v.nblk, v.window, big, r1.ru_maxrss / 1024.0, v.pdf, v.dense);
     }

@@ -54,6 +54,7 @@ struct numctx {
     int verbose;
     double maxdiag;
     int *link, *length, *indmap;
+    char *dep;     // dependent pivots, by position
     double *temp;  // tmpsiz doubles: one column of a small update
 };
 
@@ -72,7 +73,7 @@ __attribute__((noinline)) void update_from(numctx &cx, int K, int J, double *F, 
     const int *indmap = cx.indmap;
     const bool contiguous = indmap[rows[nrem - 1]] - indmap[rows[0]] == nrem - 1;
     const double *SK = ws.S + ws.soff[K] + r0;  // K's column k from its first remaining row: SK + k*ldK
-    const double *dK = ws.diag + fK;
+    const double *dK = ws.dip + fK;
 
     const double work = static_cast<double>(nrem) * nt * cK;
     if (cK >= 4 && nt >= 2 && work >= 2048.0) {
@@ -138,36 +139,31 @@ __attribute__((noinline)) void update_from(numctx &cx, int K, int J, double *F, 
     }
 }
 
-// The pivot rule for column j of the front (position p); returns the pivot.
-__attribute__((noinline)) double pivot(numctx &cx, int p, double *col, int j, int h) {
+// The pivot rule for column j of the front, column i of the ip order; returns the pivot.
+// Dependent pivots are flagged in cx.dep (by position) and reported afterwards.
+__attribute__((noinline)) double pivot(numctx &cx, int i, double *col, int j, int h) {
     double d = col[j];
+    const int p = ws.ip2pos[i];
     const int v = ws.perm[p];
-    const int n = cx.n;
-    const int len = h - j;  // entries of L below the diagonal
+    const int len = h - j;  // entries of the front's column below the diagonal
     double *below = col + j + 1;
     if (ws.epsnum * cx.maxdiag >= std::fabs(d)) {
         ++ws.ndep;
-        if (cx.verbose >= 3) {
-            if (v < n) {
-                if (cx.lp->collab)
-                    std::printf("dep col: i=%d, lab=%s, dn=%10.2e \n", v, cx.lp->collab[v], cx.Dn[v]);
-            } else if (cx.lp->rowlab) {
-                std::printf("dep row: i=%d, lab=%s, dm=%10.2e \n", v - n, cx.lp->rowlab[v - n],
-                            cx.Dm[v - n]);
-            }
-        }
+        cx.dep[p] = 1;
+        // Rows of the front outside the column's structure hold zeros, so the largest
+        // entry is that of the column of L (0 when it has no entries).
         double big = 0.0;
-        for (int i = 0; i < len; ++i) big = std::max(big, std::fabs(below[i]));
-        if (len == 0 || big < 0.01)
+        for (int k = 0; k < len; ++k) big = std::max(big, std::fabs(below[k]));
+        if (big < 0.01)
             ws.mark[p] = 0;
         else
-            d = v < n ? -1e-8 : 1e-8;
+            d = v < cx.n ? -1e-8 : 1e-8;
     }
-    ws.diag[p] = d;
+    ws.dip[i] = d;
     if (ws.mark[p]) {
-        for (int i = 0; i < len; ++i) below[i] /= d;
+        for (int k = 0; k < len; ++k) below[k] /= d;
     } else {
-        for (int i = 0; i < len; ++i) below[i] = 0.0;
+        for (int k = 0; k < len; ++k) below[k] = 0.0;
     }
     return d;
 }
@@ -184,13 +180,13 @@ __attribute__((noinline)) void factor_front(numctx &cx, int f, int c, int h, dou
             for (; k + 4 <= j; k += 4) {
                 const double *L0 = F + static_cast<long long>(k) * ld + j;
                 const double *L1 = L0 + ld, *L2 = L1 + ld, *L3 = L2 + ld;
-                const double w0 = ws.diag[f + k] * L0[0], w1 = ws.diag[f + k + 1] * L1[0],
-                             w2 = ws.diag[f + k + 2] * L2[0], w3 = ws.diag[f + k + 3] * L3[0];
+                const double w0 = ws.dip[f + k] * L0[0], w1 = ws.dip[f + k + 1] * L1[0],
+                             w2 = ws.dip[f + k + 2] * L2[0], w3 = ws.dip[f + k + 3] * L3[0];
                 for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
             }
             for (; k < j; ++k) {
                 const double *L0 = F + static_cast<long long>(k) * ld + j;
-                const double w0 = ws.diag[f + k] * L0[0];
+                const double w0 = ws.dip[f + k] * L0[0];
                 if (w0 == 0.0) continue;
                 for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
             }
@@ -202,7 +198,7 @@ __attribute__((noinline)) void factor_front(numctx &cx, int f, int c, int h, dou
         reserve(ws.wpack, wpack_have, static_cast<long long>(nc) * kb, "wpack");
         double *Wp = ws.wpack;
         for (int k = 0; k < kb; ++k) {
-            const double dk = ws.diag[f + j0 + k];
+            const double dk = ws.dip[f + j0 + k];
             const double *src = F + static_cast<long long>(j0 + k) * ld + j1;
             double *wd = Wp + static_cast<long long>(k) * nc;
             for (int a = 0; a < nc; ++a) wd[a] = dk * src[a];
@@ -267,6 +263,9 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     cx.m = m;
     cx.verbose = lp->verbose;
     cx.maxdiag = maxv(diag, N);
+    if (!ws.dip) ws.dip = xmalloc<double>("dip", "m2", N);
+    for (int i = 0; i < N; ++i) ws.dip[i] = diag[ws.ip2pos[i]];
+    cx.dep = xcalloc<char>("dep", "m2", N);
     const int ns = ws.nblk;  // at most nsuper
     cx.link = xmalloc<int>("link", "nsuper", ns);
     cx.indmap = xmalloc<int>("indmap", "m2", N);
@@ -290,7 +289,7 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
 
         // Load K's entries of J's columns.
         for (int cc = 0; cc < c; ++cc) {
-            F[static_cast<long long>(cc) * ld + cc] = diag[f + cc];
+            F[static_cast<long long>(cc) * ld + cc] = ws.dip[f + cc];
             for (int e = ws.ldstart[f + cc]; e < ws.ldstart[f + cc + 1]; ++e) {
                 const int s = ws.ldsrc[e];
                 F[ws.ldoff[e]] += s < nzA ? A[s] : qsign * Q[s - nzA];
@@ -323,16 +322,13 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
 
         // Store J's columns of L (a column's structure may be a part of the front's rows).
         for (int cc = 0; cc < c; ++cc) {
-            const int q = f + cc;
+            const int q = ws.ip2pos[f + cc];
             const double *src = F + static_cast<long long>(cc) * ld;
             const int len = ws.kAAt[q + 1] - ws.kAAt[q];
             double *dst = ws.AAt + ws.kAAt[q];
-            if (len == ld - 1 - cc) {
-                std::memcpy(dst, src + cc + 1, sizeof(double) * len);
-            } else {
-                const int *ri = ws.iAAt + ws.kAAt[q];
-                for (int k = 0; k < len; ++k) dst[k] = src[cx.indmap[ri[k]]];
-            }
+            const int *ri = ws.iAAt + ws.kAAt[q];
+            const int *p2i = ws.pos2ip;
+            for (int k = 0; k < len; ++k) dst[k] = src[cx.indmap[p2i[ri[k]]]];
         }
 
         // J waits for the block of its first row below its own columns.
@@ -347,6 +343,19 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
         }
     }
 
+    for (int i = 0; i < N; ++i) diag[ws.ip2pos[i]] = ws.dip[i];
+    // Dependent pivots, in position order.
+    if (lp->verbose >= 3)
+        for (int p = 0; p < N; ++p) {
+            if (!cx.dep[p]) continue;
+            const int v = perm[p];
+            if (v < n) {
+                if (lp->collab) std::printf("dep col: i=%d, lab=%s, dn=%10.2e \n", v, lp->collab[v], Dn[v]);
+            } else if (lp->rowlab) {
+                std::printf("dep row: i=%d, lab=%s, dm=%10.2e \n", v - n, lp->rowlab[v - n], Dm[v - n]);
+            }
+        }
+    xfree(cx.dep);
     xfree(cx.link);
     xfree(cx.temp);
     xfree(cx.indmap);
@@ -404,6 +413,9 @@ void inv_clo() {
     xfree(ws.snode);
     xfree(ws.xsuper);
     xfree(ws.split);
+    xfree(ws.ip2pos);
+    xfree(ws.pos2ip);
+    xfree(ws.dip);
     xfree(ws.xblk);
     xfree(ws.blkof);
     xfree(ws.ldstart);
@@ -446,6 +458,7 @@ factor_view factor_info() {
     v.method = ws.method;
     v.nblk = ws.nblk;
     v.xblk = ws.xblk;
+    for (int b = 0; b < ws.nblk; ++b) v.bsize.push_back(ws.soff[b + 1] - ws.soff[b]);
     v.symbolic_seconds = ws.symbolic_seconds;
     return v;
 }

@@ -537,20 +537,64 @@ void symbolic(LP *lp) {
     W.AAt = xmalloc<double>("AAt", "lnz", lnz);
     W.diag = xmalloc<double>("diag", "m", N);
 
-    // Blocks of the numeric phase.  First the runs of consecutive positions whose
-    // columns share one structure (column q+1's is column q's without q+1); then a
-    // run joins the next one when its last column's first entry is the next run's
-    // first position (the next run is its parent) and the explicit zeros that the
-    // common front adds stay few.  A block's front covers the structures of all its
-    // columns; every supernode lies in one block.
+    // The numeric phase works in a postorder of the elimination tree (the parent of
+    // column q is its first entry): a topological order of the tree, so its factor
+    // is the same L with rows and columns relabelled, but columns that share a
+    // structure become consecutive.  Its blocks are runs of consecutive columns
+    // (in that order) factored in one dense front: first the runs whose columns
+    // share one structure (each column's parent is the next column and the next
+    // column's structure is its own without the parent), then a run joins the next
+    // one when the next one is its parent and the explicit zeros of the common
+    // front stay few.
     {
+        W.ip2pos = xmalloc<int>("ip2pos", "m2", N);
+        W.pos2ip = xmalloc<int>("pos2ip", "m2", N);
+        int *head = xmalloc<int>("iwork", "m2", N);
+        int *next = xmalloc<int>("iwork", "m2", N);
+        int *stack = xmalloc<int>("iwork", "m2", N);
+        for (int q = 0; q < N; ++q) head[q] = -1;
+        // Children lists in ascending position order: the child eliminated last is
+        // visited last, right before its parent (its chain is the longest shared run).
+        for (int q = N - 1; q >= 0; --q) {
+            if (kAAt[q + 1] == kAAt[q]) continue;
+            const int par = iAAt[kAAt[q]];
+            next[q] = head[par];
+            head[par] = q;
+        }
+        int cnt = 0;
+        for (int root = 0; root < N; ++root) {
+            if (kAAt[root + 1] != kAAt[root]) continue;  // not a root
+            int top = 0;
+            stack[top++] = root;
+            while (top > 0) {
+                const int q = stack[top - 1];
+                if (head[q] >= 0) {  // descend into the next child (removed from the list)
+                    const int ch = head[q];
+                    head[q] = next[ch];
+                    stack[top++] = ch;
+                } else {
+                    --top;
+                    W.ip2pos[cnt] = q;
+                    W.pos2ip[q] = cnt++;
+                }
+            }
+        }
+        xfree(head);
+        xfree(next);
+        xfree(stack);
+        const int *ip2pos = W.ip2pos, *pos2ip = W.pos2ip;
+        auto len = [&](int i) { return kAAt[ip2pos[i] + 1] - kAAt[ip2pos[i]]; };
+        auto parent = [&](int i) {
+            const int q = ip2pos[i];
+            return kAAt[q + 1] > kAAt[q] ? pos2ip[iAAt[kAAt[q]]] : -1;
+        };
+
         // Fundamental runs.
         int *runf = xmalloc<int>("iwork", "m2", static_cast<long long>(N) + 1);
         int nrun = 0;
-        for (int q = 0; q < N; ++q) {
-            const bool joins = q > 0 && kAAt[q] - kAAt[q - 1] == kAAt[q + 1] - kAAt[q] + 1 &&
-                               iAAt[kAAt[q - 1]] == q;
-            if (!joins) runf[nrun++] = q;
+        for (int i = 0; i < N; ++i) {
+            const bool joins = i > 0 && parent(i - 1) == i && len(i - 1) == len(i) + 1;
+            if (!joins) runf[nrun++] = i;
         }
         runf[nrun] = N;
         // Relaxed merging of consecutive runs.
@@ -560,18 +604,16 @@ void symbolic(LP *lp) {
         int lastcol = -1;  // last column of the block being grown
         for (int r = 0; r < nrun; ++r) {
             const int f = runf[r], c = runf[r + 1] - f, l = f + c - 1;
-            const long long below = kAAt[l + 1] - kAAt[l];
+            const long long below = len(l);
             bool merge = false;
             long long zn = 0;
-            if (lastcol >= 0) {
-                const long long pbelow = kAAt[lastcol + 1] - kAAt[lastcol];
-                if (pbelow > 0 && iAAt[kAAt[lastcol]] == f) {
-                    zn = zeros + cols * (c + below - pbelow);
-                    const long long nc = cols + c;
-                    const double tot = 0.5 * nc * (nc + 1) + static_cast<double>(nc) * below;
-                    const double z = zn / tot;
-                    merge = nc <= 4 || (nc <= 16 && z < 0.8) || (nc <= 48 && z < 0.1) || z < 0.05;
-                }
+            if (lastcol >= 0 && parent(lastcol) == f) {
+                const long long pbelow = len(lastcol);
+                zn = zeros + cols * (c + below - pbelow);
+                const long long nc = cols + c;
+                const double tot = 0.5 * nc * (nc + 1) + static_cast<double>(nc) * below;
+                const double z = zn / tot;
+                merge = nc <= 4 || (nc <= 16 && z < 0.8) || (nc <= 48 && z < 0.1) || z < 0.05;
             }
             if (merge) {
                 cols += c;
@@ -593,13 +635,13 @@ void symbolic(LP *lp) {
         long long nrows = 0, ssize = 0;
         for (int B = 0; B < nb; ++B) {
             const int f = blkf[B], c = blkf[B + 1] - f, l = f + c - 1;
-            const long long ld = c + (kAAt[l + 1] - kAAt[l]);
+            const long long ld = c + len(l);
             W.xblk[B] = f;
-            W.bstart[B] = static_cast<int>(nrows);
+            W.bstart[B] = static_cast<int>(std::min<long long>(nrows, INT_MAX));
             W.soff[B] = ssize;
             nrows += ld;
             ssize += ld * c;
-            for (int q = f; q <= l; ++q) W.blkof[q] = B;
+            for (int i = f; i <= l; ++i) W.blkof[i] = B;
         }
         W.xblk[nb] = N;
         if (nrows > INT_MAX) {
@@ -614,8 +656,11 @@ void symbolic(LP *lp) {
         for (int B = 0; B < nb; ++B) {
             const int f = blkf[B], c = blkf[B + 1] - f, l = f + c - 1;
             int *br = W.brows + W.bstart[B];
-            for (int q = 0; q < c; ++q) br[q] = f + q;
-            std::memcpy(br + c, iAAt + kAAt[l], sizeof(int) * (kAAt[l + 1] - kAAt[l]));
+            for (int i = 0; i < c; ++i) br[i] = f + i;
+            const int q = ip2pos[l];
+            int *bl = br + c;
+            for (int k2 = kAAt[q]; k2 < kAAt[q + 1]; ++k2) *bl++ = pos2ip[iAAt[k2]];
+            std::sort(br + c, bl);
         }
         xfree(blkf);
         W.ssize = ssize;
@@ -628,10 +673,11 @@ void symbolic(LP *lp) {
         W.ldstart = xcalloc<int>("ldstart", "m2+1", static_cast<long long>(N) + 1);
         for (int j = 0; j < n; ++j) {
             for (int k2 = kA[j]; k2 < kA[j + 1]; ++k2)
-                ++W.ldstart[std::min(iperm[j], iperm[n + iA[k2]]) + 1];
+                ++W.ldstart[std::min(W.pos2ip[iperm[j]], W.pos2ip[iperm[n + iA[k2]]]) + 1];
             if (kQ)
                 for (int k2 = kQ[j]; k2 < kQ[j + 1]; ++k2)
-                    if (iperm[iQ[k2]] > iperm[j]) ++W.ldstart[iperm[j] + 1];
+                    if (iperm[iQ[k2]] > iperm[j])
+                        ++W.ldstart[std::min(W.pos2ip[iperm[j]], W.pos2ip[iperm[iQ[k2]]]) + 1];
         }
         for (int q = 0; q < N; ++q) W.ldstart[q + 1] += W.ldstart[q];
         const int nld = W.ldstart[N];
@@ -639,7 +685,10 @@ void symbolic(LP *lp) {
         W.ldsrc = xmalloc<int>("ldsrc", "nld", nld);
         int *fillp = xmalloc<int>("iwork", "m2", N);
         for (int q = 0; q < N; ++q) fillp[q] = W.ldstart[q];
-        auto put = [&](int col, int row, int src) {
+        // (col, row) are positions; the front is addressed in the postorder.
+        auto put = [&](int pcol, int prow, int src) {
+            const int col = std::min(W.pos2ip[pcol], W.pos2ip[prow]);
+            const int row = std::max(W.pos2ip[pcol], W.pos2ip[prow]);
             const int B = W.blkof[col];
             const int f = W.xblk[B];
             const int *br = W.brows + W.bstart[B];
