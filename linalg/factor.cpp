@@ -61,7 +61,7 @@ struct numctx {
 // Subtracts from the front of block J (ld rows) the update of the earlier block K:
 // for every target column t of J among K's remaining rows and every remaining row
 // r at or below t, the sum over K's columns k of L_rk d_k L_tk.
-__attribute__((noinline)) void update_from(numctx &cx, int K, int J, double *F, int ld) {
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void update_from(numctx &cx, int K, int J, double *F, int ld) {
     const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
     const int ldK = ws.bstart[K + 1] - ws.bstart[K];
     const int nrem = cx.length[K];
@@ -86,19 +86,27 @@ __attribute__((noinline)) void update_from(numctx &cx, int K, int J, double *F, 
             double *wd = Wp + static_cast<long long>(k) * nt;
             for (int a = 0; a < nt; ++a) wd[a] = dk * src[a];
         }
-        if (contiguous) {
-            double *Fdst = F + static_cast<long long>(rows[0] - f) * ld + indmap[rows[0]];
-            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, cK, -1.0, SK, ldK, Wp, nt,
-                        1.0, Fdst, ld);
-        } else {
-            reserve(ws.ctmp, ctmp_have, static_cast<long long>(nrem) * nt, "ctmp");
-            double *C = ws.ctmp;
-            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, cK, 1.0, SK, ldK, Wp, nt,
-                        0.0, C, nrem);
-            for (int a = 0; a < nt; ++a) {
-                double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
-                const double *Cc = C + static_cast<long long>(a) * nrem;
-                for (int b = a; b < nrem; ++b) Fc[indmap[rows[b]]] -= Cc[b];
+        // Target columns in groups, each with the rows at and below its first one:
+        // only the lower triangle of the targets' square is computed (up to the
+        // group's own small triangle), and a group's result is scattered while hot.
+        constexpr int tb = 96;
+        for (int a0 = 0; a0 < nt; a0 += tb) {
+            const int w = std::min(tb, nt - a0), mrows = nrem - a0;
+            if (contiguous) {
+                double *Fdst = F + static_cast<long long>(rows[a0] - f) * ld + indmap[rows[a0]];
+                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, cK, -1.0, SK + a0, ldK,
+                            Wp + a0, nt, 1.0, Fdst, ld);
+            } else {
+                reserve(ws.ctmp, ctmp_have, static_cast<long long>(mrows) * w, "ctmp");
+                double *C = ws.ctmp;
+                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, cK, 1.0, SK + a0, ldK,
+                            Wp + a0, nt, 0.0, C, mrows);
+                for (int a = 0; a < w; ++a) {
+                    double *Fc = F + static_cast<long long>(rows[a0 + a] - f) * ld;
+                    const double *Cc = C + static_cast<long long>(a) * mrows;
+                    const int *rr = rows + a0;
+                    for (int b = a; b < mrows; ++b) Fc[indmap[rr[b]]] -= Cc[b];
+                }
             }
         }
         return;
@@ -141,7 +149,7 @@ __attribute__((noinline)) void update_from(numctx &cx, int K, int J, double *F, 
 
 // The pivot rule for column j of the front, column i of the ip order; returns the pivot.
 // Dependent pivots are flagged in cx.dep (by position) and reported afterwards.
-__attribute__((noinline)) double pivot(numctx &cx, int i, double *col, int j, int h) {
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) double pivot(numctx &cx, int i, double *col, int j, int h) {
     double d = col[j];
     const int p = ws.ip2pos[i];
     const int v = ws.perm[p];
@@ -169,7 +177,7 @@ __attribute__((noinline)) double pivot(numctx &cx, int i, double *col, int j, in
 }
 
 // Factors the assembled front of supernode J (first position f, c columns).
-__attribute__((noinline)) void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
     for (int j0 = 0; j0 < c; j0 += panel_width) {
         const int j1 = std::min(c, j0 + panel_width);
         for (int j = j0; j < j1; ++j) {
