@@ -34,7 +34,7 @@ using detail::ws;
 
 namespace {
 
-constexpr int panel_width = 32;     // columns factored before a BLAS trailing update
+constexpr int leaf_width = 16;  // columns of a front factored without BLAS
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
@@ -61,15 +61,14 @@ struct numctx {
 // Subtracts from the front of block J (ld rows) the update of the earlier block K:
 // for every target column t of J among K's remaining rows and every remaining row
 // r at or below t, the sum over K's columns k of L_rk d_k L_tk.
-__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void update_from(numctx &cx, int K, int J, double *F, int ld) {
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int update_from(numctx &cx, int K, int J, double *F, int ld) {
     const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
     const int ldK = ws.bstart[K + 1] - ws.bstart[K];
     const int nrem = cx.length[K];
     const int r0 = ldK - nrem;
     const int *rows = ws.brows + ws.bstart[K] + r0;
     const int f = ws.xblk[J], endJ = ws.xblk[J + 1];
-    int nt = 0;
-    while (nt < nrem && rows[nt] < endJ) ++nt;
+    const int nt = static_cast<int>(std::lower_bound(rows, rows + nrem, endJ) - rows);
     const int *indmap = cx.indmap;
     const bool contiguous = indmap[rows[nrem - 1]] - indmap[rows[0]] == nrem - 1;
     const double *SK = ws.S + ws.soff[K] + r0;  // K's column k from its first remaining row: SK + k*ldK
@@ -109,7 +108,7 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void upda
                 }
             }
         }
-        return;
+        return nt;
     }
 
     // Plain path: one target column at a time, source columns four at a time.
@@ -145,6 +144,7 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void upda
             for (int i = 0; i < len; ++i) Fc[indmap[rr[i]]] -= acc[i];
         }
     }
+    return nt;
 }
 
 // The pivot rule for column j of the front, column i of the ip order; returns the pivot.
@@ -169,56 +169,69 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) double pi
     }
     ws.dip[i] = d;
     if (ws.mark[p]) {
-        for (int k = 0; k < len; ++k) below[k] /= d;
+        const double inv = 1.0 / d;
+        for (int k = 0; k < len; ++k) below[k] *= inv;
     } else {
         for (int k = 0; k < len; ++k) below[k] = 0.0;
     }
     return d;
 }
 
-// Factors the assembled front of supernode J (first position f, c columns).
-__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
-    for (int j0 = 0; j0 < c; j0 += panel_width) {
-        const int j1 = std::min(c, j0 + panel_width);
-        for (int j = j0; j < j1; ++j) {
-            double *col = F + static_cast<long long>(j) * ld;
-            const int len = ld - j;
-            double *out = col + j;
-            int k = j0;
-            for (; k + 4 <= j; k += 4) {
-                const double *L0 = F + static_cast<long long>(k) * ld + j;
-                const double *L1 = L0 + ld, *L2 = L1 + ld, *L3 = L2 + ld;
-                const double w0 = ws.dip[f + k] * L0[0], w1 = ws.dip[f + k + 1] * L1[0],
-                             w2 = ws.dip[f + k + 2] * L2[0], w3 = ws.dip[f + k + 3] * L3[0];
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
-            }
-            for (; k < j; ++k) {
-                const double *L0 = F + static_cast<long long>(k) * ld + j;
-                const double w0 = ws.dip[f + k] * L0[0];
-                if (w0 == 0.0) continue;
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
-            }
-            pivot(cx, f + j, col, j, h);
+// Columns [j0, j1) of a front, column by column: each is updated by the earlier
+// columns of the range (those before j0 have been applied already), then the pivot
+// rule decides it and it is scaled.
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void factor_columns(
+    numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
+    for (int j = j0; j < j1; ++j) {
+        double *col = F + static_cast<long long>(j) * ld;
+        const int len = ld - j;
+        double *out = col + j;
+        int k = j0;
+        for (; k + 4 <= j; k += 4) {
+            const double *L0 = F + static_cast<long long>(k) * ld + j;
+            const double *L1 = L0 + ld, *L2 = L1 + ld, *L3 = L2 + ld;
+            const double w0 = ws.dip[f + k] * L0[0], w1 = ws.dip[f + k + 1] * L1[0],
+                         w2 = ws.dip[f + k + 2] * L2[0], w3 = ws.dip[f + k + 3] * L3[0];
+            for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
         }
-        if (j1 >= c) break;
-        // Trailing update of columns j1..c-1 by the panel j0..j1-1.
-        const int kb = j1 - j0, nc = c - j1;
-        reserve(ws.wpack, wpack_have, static_cast<long long>(nc) * kb, "wpack");
-        double *Wp = ws.wpack;
-        for (int k = 0; k < kb; ++k) {
-            const double dk = ws.dip[f + j0 + k];
-            const double *src = F + static_cast<long long>(j0 + k) * ld + j1;
-            double *wd = Wp + static_cast<long long>(k) * nc;
-            for (int a = 0; a < nc; ++a) wd[a] = dk * src[a];
+        for (; k < j; ++k) {
+            const double *L0 = F + static_cast<long long>(k) * ld + j;
+            const double w0 = ws.dip[f + k] * L0[0];
+            if (w0 == 0.0) continue;
+            for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
         }
-        constexpr int cb = 128;  // column blocks keep the wasted upper triangle small
-        for (int c0 = j1; c0 < c; c0 += cb) {
-            const int w = std::min(cb, c - c0);
-            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - c0, w, kb, -1.0,
-                        F + static_cast<long long>(j0) * ld + c0, ld, Wp + (c0 - j1), nc, 1.0,
-                        F + static_cast<long long>(c0) * ld + c0, ld);
-        }
+        pivot(cx, f + j, col, j, h);
     }
+}
+
+// Factors columns [j0, j1) of the front of the block starting at f: recursively, the
+// first half, then the update of the second half by it (BLAS), then the second half.
+void factor_range(numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
+    if (j1 - j0 <= leaf_width) {
+        factor_columns(cx, f, j0, j1, h, F, ld);
+        return;
+    }
+    const int mid = j0 + (j1 - j0) / 2;
+    factor_range(cx, f, j0, mid, h, F, ld);
+    // Columns [mid, j1), rows from mid down, minus L(:, j0:mid) D L(mid:j1, j0:mid)'.
+    const int kb = mid - j0, nc = j1 - mid;
+    reserve(ws.wpack, wpack_have, static_cast<long long>(nc) * kb, "wpack");
+    double *Wp = ws.wpack;
+    for (int k = 0; k < kb; ++k) {
+        const double dk = ws.dip[f + j0 + k];
+        const double *src = F + static_cast<long long>(j0 + k) * ld + mid;
+        double *wd = Wp + static_cast<long long>(k) * nc;
+        for (int a = 0; a < nc; ++a) wd[a] = dk * src[a];
+    }
+    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - mid, nc, kb, -1.0,
+                F + static_cast<long long>(j0) * ld + mid, ld, Wp, nc, 1.0,
+                F + static_cast<long long>(mid) * ld + mid, ld);
+    factor_range(cx, f, mid, j1, h, F, ld);
+}
+
+// Factors the assembled front of a block (first column f, c columns, ld rows).
+void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
+    factor_range(cx, f, 0, c, h, F, ld);
 }
 
 extern "C" void openblas_set_num_threads(int) __attribute__((weak));
@@ -306,15 +319,12 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
 
         // Updates from the blocks waiting for J; each moves on to the block of its
         // next remaining row.
-        const int endJ = f + c;
         int K = cx.link[J];
         while (K != -1) {
             const int next = cx.link[K];
-            update_from(cx, K, J, F, ld);
+            const int nt = update_from(cx, K, J, F, ld);
             const int ldK = ws.bstart[K + 1] - ws.bstart[K];
             const int *rows = ws.brows + ws.bstart[K] + (ldK - cx.length[K]);
-            int nt = 0;
-            while (nt < cx.length[K] && rows[nt] < endJ) ++nt;
             if (nt < cx.length[K]) {
                 const int S = ws.blkof[rows[nt]];
                 cx.length[K] -= nt;
@@ -334,9 +344,16 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             const double *src = F + static_cast<long long>(cc) * ld;
             const int len = ws.kAAt[q + 1] - ws.kAAt[q];
             double *dst = ws.AAt + ws.kAAt[q];
-            const int *ri = ws.iAAt + ws.kAAt[q];
-            const int *p2i = ws.pos2ip;
-            for (int k = 0; k < len; ++k) dst[k] = src[cx.indmap[p2i[ri[k]]]];
+            // The rows of a column are its ancestors in the elimination tree, which
+            // every topological order lists alike: when the column has every row of
+            // the front below its diagonal, they are in the same order.
+            if (len == ld - 1 - cc) {
+                std::memcpy(dst, src + cc + 1, sizeof(double) * len);
+            } else {
+                const int *ri = ws.iAAt + ws.kAAt[q];
+                const int *p2i = ws.pos2ip;
+                for (int k = 0; k < len; ++k) dst[k] = src[cx.indmap[p2i[ri[k]]]];
+            }
         }
 
         // J waits for the block of its first row below its own columns.
