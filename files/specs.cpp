@@ -82,15 +82,14 @@ bool is_space(char ch) { return ch == ' ' || ch == '\t'; }
 
 } // namespace
 
-keyword *binsearch(const char **pos) {
-    const char *s = *pos;
+keyword *findkey(const char *word, const char **end) {
     int lo = 0, hi = nkeys - 1;
     while (lo <= hi) {
         const int mid = (lo + hi) / 2;
         int len = 0;
-        const int cmp = compare(s, keytab[mid].name, &len);
+        const int cmp = compare(word, keytab[mid].name, &len);
         if (cmp == 0) {
-            *pos = s + len;
+            if (end) *end = word + len;
             return &keytab[mid];
         }
         if (cmp < 0)
@@ -98,8 +97,13 @@ keyword *binsearch(const char **pos) {
         else
             lo = mid + 1;
     }
-    ++failures;
     return nullptr;
+}
+
+keyword *binsearch(const char **pos) {
+    keyword *k = findkey(*pos, pos);
+    if (!k) ++failures;
+    return k;
 }
 
 int opns_failures() { return failures; }

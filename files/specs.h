@@ -38,6 +38,10 @@ void set_opns(LP *lp);
 // after counting a failed lookup.
 keyword *binsearch(const char **pos);
 
+// The same lookup without counting a failure or moving a position: the entry of the
+// keyword that starts at word (*end, when given, gets the end of the matched name).
+keyword *findkey(const char *word, const char **end = nullptr);
+
 // The number of failed lookups so far.
 int opns_failures();
 

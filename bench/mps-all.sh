@@ -1,0 +1,68 @@
+#!/bin/sh
+# Solves every .mps/.qps problem of a folder with orva-mps (default settings) and compares
+# the objective with the folder's MANIFEST.csv (name,rows,cols,nonzeros,optimal_objective,...).
+#
+#   bench/mps-all.sh [-t SECONDS] FOLDER [keyword=value ...]
+#
+# Prints one line per problem: name, status, iterations, objective, relative error
+# |obj - opt| / max(1, |opt|), processor seconds; then "solved K of N", where a problem
+# counts as solved with "OPTIMAL SOLUTION FOUND" and a relative error of at most 1e-6.
+# Each run is limited to SECONDS of wall time (default 600; status TIMEOUT).
+# The program is build/orva-mps next to this script, or $ORVA_MPS.
+set -u
+
+limit=600
+if [ "${1:-}" = "-t" ]; then
+    limit=$2
+    shift 2
+fi
+if [ $# -lt 1 ] || [ ! -d "$1" ]; then
+    echo "usage: $0 [-t SECONDS] FOLDER [keyword=value ...]" >&2
+    exit 2
+fi
+folder=$1
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+prog=${ORVA_MPS:-$here/../build/orva-mps}
+if [ ! -x "$prog" ]; then
+    echo "$0: $prog not found (build it first)" >&2
+    exit 2
+fi
+manifest=$folder/MANIFEST.csv
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT INT TERM
+
+printf '%-12s %-40s %5s %20s %9s %9s\n' problem status iter objective rel_err seconds
+total=0
+solved=0
+for file in "$folder"/*.mps "$folder"/*.qps; do
+    [ -f "$file" ] || continue
+    base=$(basename "$file")
+    name=${base%.*}
+    total=$((total + 1))
+    timeout "$limit" "$prog" "$file" "$@" >"$out" 2>&1
+    rc=$?
+    if [ $rc -eq 124 ]; then
+        status=TIMEOUT
+    elif [ $rc -ne 0 ]; then
+        status="EXIT $rc: $(grep -m1 'ERROR' "$out" || tail -n 1 "$out")"
+    else
+        # The result message is the line before "primal objective:".
+        status=$(awk '/^primal objective:/ { print prev; exit } { prev = $0 }' "$out")
+    fi
+    iter=$(sed -n 's/^iterations: //p' "$out" | tail -n 1)
+    obj=$(sed -n 's/^primal objective: //p' "$out" | tail -n 1)
+    secs=$(sed -n 's/^seconds: //p' "$out" | tail -n 1)
+    opt=""
+    [ -f "$manifest" ] && opt=$(awk -F, -v n="$name" '$1 == n { print $5; exit }' "$manifest")
+    err=$(awk -v o="${obj:-}" -v p="${opt:-}" 'BEGIN {
+        if (o == "" || p == "") { print "-"; exit }
+        d = o - p; if (d < 0) d = -d; s = p < 0 ? -p : p; if (s < 1) s = 1
+        printf "%.2e", d / s }')
+    ok=$(awk -v e="$err" 'BEGIN { print (e != "-" && e + 0 <= 1e-6) ? 1 : 0 }')
+    if [ "$status" = "OPTIMAL SOLUTION FOUND" ] && [ "$ok" = 1 ]; then
+        solved=$((solved + 1))
+    fi
+    printf '%-12s %-40s %5s %20s %9s %9s\n' "$name" "$status" "${iter:--}" "${obj:--}" "$err" "${secs:--}"
+done
+echo "solved $solved of $total"

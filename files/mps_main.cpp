@@ -1,0 +1,151 @@
+// orva-mps: solves a problem given as MPS/QPS files.
+//
+//   orva-mps [options] FILE... [keyword=value ...]
+//
+// The files are read as one MPS input ("-" is standard input); settings come from an
+// optional specs file and keyword=value words; the problem is solved with solvelp.  The
+// output always ends with the result message and four lines that scripts can read:
+// "primal objective:", "dual objective:", "iterations:" and "seconds:".
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "files/labels.h"
+#include "files/mps.h"
+#include "files/specs.h"
+#include "ipm/ipm.h"
+#include "lp/lp.h"
+
+using namespace orva;
+
+namespace {
+
+const char *program = "orva-mps";
+
+void usage(std::FILE *to) {
+    std::fprintf(to,
+                 "usage: %s [options] FILE... [keyword=value ...]\n"
+                 "\n"
+                 "Reads the MPS or QPS files as one problem (\"-\" reads standard input), solves it\n"
+                 "with the interior-point method and prints the iteration log and the result.\n"
+                 "\n"
+                 "options:\n"
+                 "  -s FILE   take settings from a specs file (a keyword and a value per line)\n"
+                 "  -o FILE   write the solution report (columns and rows) to FILE\n"
+                 "  -w FILE   write the problem as read to FILE in MPS form\n"
+                 "  -h        print this text\n"
+                 "\n"
+                 "settings: keyword=value words (a flag by its name alone), after the specs file:\n"
+                 "  integers: iterlim maxit sigfig outlev verbose dense lincons\n"
+                 "  reals (a value starts with a digit): inftol inftol2 steplen mufactor bndpush\n"
+                 "         epssol epsnum epsdiag stablty timlim\n"
+                 "  flags: min minimize max maximize convex primal dual noreord minlocfil mindeg\n"
+                 "         pred_corr honor_bnds honor_bnds_init quadratic sdp\n"
+                 "  The log level is verbose=2 unless set (verbose=0: no log).\n"
+                 "\n"
+                 "The output ends with the result message and the lines\n"
+                 "  primal objective: VALUE\n  dual objective: VALUE\n  iterations: N\n  seconds: T\n"
+                 "Exit status: 0 after a solve whatever its result; 1 for bad options or settings,\n"
+                 "unreadable files and data errors.\n",
+                 program);
+}
+
+[[noreturn]] void fail(const std::string &text) {
+    std::fprintf(stderr, "%s: %s\n", program, text.c_str());
+    std::exit(1);
+}
+
+bool file_exists(const char *path) {
+    struct stat st {};
+    return stat(path, &st) == 0;
+}
+
+// Whether a word is a setting rather than a file: keyword=value, or a flag's bare name
+// when no file of that name exists.
+bool is_setting(const char *word) {
+    if (std::strchr(word, '=')) return true;
+    if (file_exists(word)) return false;
+    const char *end = nullptr;
+    const keyword *k = findkey(word, &end);
+    return k && k->type == KEY_FLAG && *end == '\0';
+}
+
+bool flag_set(const char *name) {
+    const keyword *k = findkey(name);
+    return k && k->ival != 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const double start = cputimer();
+    const char *specs = nullptr, *report = nullptr, *mpsout = nullptr;
+    std::vector<const char *> files, settings;
+
+    // The log is on unless the settings say otherwise.
+    findkey("verbose")->ival = 2;
+
+    for (int a = 1; a < argc; ++a) {
+        const char *arg = argv[a];
+        if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "--help")) {
+            usage(stdout);
+            return 0;
+        }
+        if (!std::strcmp(arg, "-s") || !std::strcmp(arg, "-o") || !std::strcmp(arg, "-w")) {
+            if (a + 1 >= argc) fail(std::string("option ") + arg + " needs a file name");
+            const char *value = argv[++a];
+            (arg[1] == 's' ? specs : arg[1] == 'o' ? report : mpsout) = value;
+            continue;
+        }
+        if (arg[0] == '-' && arg[1] != '\0') {
+            std::fprintf(stderr, "%s: unknown option %s\n", program, arg);
+            usage(stderr);
+            return 1;
+        }
+        if (arg[0] != '-' && is_setting(arg))
+            settings.push_back(arg);
+        else
+            files.push_back(arg);
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "%s: no problem file given\n", program);
+        usage(stderr);
+        return 1;
+    }
+    for (const char *f : files)
+        if (std::strcmp(f, "-") != 0 && !file_exists(f)) fail(std::string("cannot open file ") + f);
+
+    if (specs) {
+        const int line = rd_specs(specs);
+        if (line < 0) fail(std::string("cannot open specs file ") + specs);
+        if (line > 0) fail(std::string("bad setting in specs file ") + specs + " at line " + std::to_string(line));
+    }
+    for (const char *s : settings)
+        if (!rd_opns(s)) fail(std::string("bad setting: ") + s);
+
+    LP *lp = openlp();
+    set_opns(lp);
+    readlp(static_cast<int>(files.size()), files.data(), lp);
+    // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,
+    // unless a setting chose one.
+    if (getparam("MAX") >= 0 && !flag_set("min") && !flag_set("minimize") && !flag_set("max") &&
+        !flag_set("maximize"))
+        lp->max = -1;
+    if (mpsout) writelp(lp, mpsout);
+
+    const int status = solvelp(lp);
+    if (report) writesol(lp, report);
+    // At verbose 2 and above solvelp has printed the message itself.
+    if (lp->verbose < 2) opt_message(status);
+    std::printf("primal objective: %.12e\n", lp->primal_obj);
+    std::printf("dual objective: %.12e\n", lp->dual_obj);
+    std::printf("iterations: %d\n", lp->iter);
+    std::printf("seconds: %.3f\n", cputimer() - start);
+    std::fflush(stdout);
+    closelp(lp);
+    hash_free();
+    return 0;
+}
