@@ -1,0 +1,213 @@
+// Benchmark of the sparse factorization on a real problem.
+//
+//   orva-bench-factor PROBLEM.nl [reps] [seed]
+//
+// Reads the problem through the ASL, builds the reduced system as the solver does
+// (A by columns, its transpose, the variable and row classes, Q with both triangles
+// for a nonlinear objective, Dn and Dm spread over 1e-4..1e4), times the symbolic
+// phase, the numeric factorization (median of `reps` calls) and one solve, and
+// prints one line:
+//   factor n= m= lnz= flops= symbolic_s= numeric_s= solve_s= gflops= dense_gflops= ratio= rss_mb=
+// dense_gflops is the rate of a single-threaded dgemm of order 1000 measured in the
+// same run (in a child process, so that its matrices do not count in rss_mb).
+#include <cblas.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "asl_pfgh.h"
+#include "linalg/factor.h"
+#include "linalg/factor_info.h"
+#include "linalg/kernels.h"
+#include "lp/alloc.h"
+#include "lp/lp.h"
+
+namespace {
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Rate of C = A B for three 1000 x 1000 matrices, single-threaded, best of three.
+double dense_rate() {
+    const int n = 1000;
+    std::vector<double> A(size_t(n) * n), B(size_t(n) * n), C(size_t(n) * n, 0.0);
+    std::mt19937 gen(1);
+    std::uniform_real_distribution<double> U(-1, 1);
+    for (auto &x : A) x = U(gen);
+    for (auto &x : B) x = U(gen);
+    double best = 1e300;
+    for (int rep = 0; rep < 3; ++rep) {
+        const double t0 = now();
+        cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n,
+                    0.0, C.data(), n);
+        best = std::min(best, now() - t0);
+    }
+    return 2.0 * n * n * n / best / 1e9;
+}
+
+double dense_rate_in_child() {
+    int fd[2];
+    if (pipe(fd) != 0) return dense_rate();
+    const pid_t pid = fork();
+    if (pid < 0) return dense_rate();
+    if (pid == 0) {
+        close(fd[0]);
+        openblas_set_num_threads(1);
+        const double r = dense_rate();
+        if (write(fd[1], &r, sizeof r) != sizeof r) _exit(1);
+        _exit(0);
+    }
+    close(fd[1]);
+    double r = 0;
+    if (read(fd[0], &r, sizeof r) != sizeof r) r = 0;
+    close(fd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        Fprintf(Stderr, "usage: %s problem.nl [reps] [seed]\n", argv[0]);
+        return 2;
+    }
+    const int reps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const unsigned seed = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 1;
+    openblas_set_num_threads(1);
+    const double dense_gflops = dense_rate_in_child();
+
+    ASL *asl = ASL_alloc(ASL_read_pfgh);
+    FILE *nl = jac0dim(argv[1], static_cast<fint>(std::strlen(argv[1])));
+    if (!nl) {
+        Fprintf(Stderr, "cannot open %s\n", argv[1]);
+        return 1;
+    }
+    pfgh_read(nl, ASL_findgroups | ASL_sep_U_arrays);
+
+    using namespace orva;
+    LP *lp = openlp();
+    const int n = n_var, m = n_con;
+    lp->n = n;
+    lp->m = m;
+    // A by columns from the constraint gradients (goff: the column-wise position).
+    lp->kA = xcalloc<int>("kA", "n+1", n + 1);
+    for (int i = 0; i < m; ++i)
+        for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) ++lp->kA[cg->varno + 1];
+    for (int j = 0; j < n; ++j) lp->kA[j + 1] += lp->kA[j];
+    lp->nz = lp->kA[n];
+    lp->A = xmalloc<double>("A", "nz", lp->nz);
+    lp->iA = xmalloc<int>("iA", "nz", lp->nz);
+    for (int i = 0; i < m; ++i)
+        for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) {
+            lp->iA[cg->goff] = i;
+            lp->A[cg->goff] = cg->coef;
+        }
+    lp->At = xmalloc<double>("At", "nz", lp->nz);
+    lp->iAt = xmalloc<int>("iAt", "nz", lp->nz);
+    lp->kAt = xmalloc<int>("kAt", "m+1", m + 1);
+    atnum(m, n, lp->kA, lp->iA, lp->A, lp->kAt, lp->iAt, lp->At);
+
+    // Q with both triangles from the Hessian of the objective (upper triangle).
+    if (nlo > 0 && n_obj > 0) {
+        const fint nh = sphsetup(-1, 1, 1, 1);
+        std::vector<double> x(n, 1.0), y(std::max(1, m), 0.0), H(std::max<fint>(1, nh));
+        real ow[1] = {1.0};
+        xknown(x.data());
+        sphes(H.data(), -1, ow, y.data());
+        const fint *hcs = sputinfo->hcolstarts, *hrn = sputinfo->hrownos;
+        std::vector<int> cnt(n + 1, 0);
+        for (int j = 0; j < n; ++j)
+            for (fint k = hcs[j]; k < hcs[j + 1]; ++k) {
+                ++cnt[j + 1];
+                if (hrn[k] != j) ++cnt[hrn[k] + 1];
+            }
+        for (int j = 0; j < n; ++j) cnt[j + 1] += cnt[j];
+        lp->qnz = cnt[n];
+        lp->Q = xmalloc<double>("Q", "qnz", lp->qnz);
+        lp->iQ = xmalloc<int>("iQ", "qnz", lp->qnz);
+        lp->kQ = xmalloc<int>("kQ", "n+1", n + 1);
+        std::vector<int> fill(cnt.begin(), cnt.end() - 1);
+        for (int j = 0; j <= n; ++j) lp->kQ[j] = cnt[j];
+        for (int j = 0; j < n; ++j)
+            for (fint k = hcs[j]; k < hcs[j + 1]; ++k) {
+                const int i = static_cast<int>(hrn[k]);
+                lp->iQ[fill[j]] = i;
+                lp->Q[fill[j]++] = H[k];
+                if (i != j) {
+                    lp->iQ[fill[i]] = j;
+                    lp->Q[fill[i]++] = H[k];
+                }
+            }
+        lp->quadratic = 1;
+    }
+
+    // Classes from the bounds (beyond 1e8 counts as infinite).
+    lp->bndmark = xmalloc<int>("bndmark", "n", n);
+    lp->rngmark = xmalloc<int>("rngmark", "m", m);
+    auto lo = [&](const real *LU, const real *U, int k) { return U ? LU[k] : LU[2 * k]; };
+    auto up = [&](const real *LU, const real *U, int k) { return U ? U[k] : LU[2 * k + 1]; };
+    for (int j = 0; j < n; ++j) {
+        const bool hl = lo(LUv, Uvx, j) > -1e8, hu = up(LUv, Uvx, j) < 1e8;
+        lp->bndmark[j] = hl && hu ? 8 : hl ? 2 : hu ? 4 : 1;
+    }
+    int free_rows = 0;
+    for (int i = 0; i < m; ++i) {
+        const bool hl = lo(LUrhs, Urhsx, i) > -1e8, hu = up(LUrhs, Urhsx, i) < 1e8;
+        lp->rngmark[i] = hl && hu ? 1 : (hl || hu) ? 2 : 4;
+        free_rows += lp->rngmark[i] == 4;
+    }
+
+    // A plausible interior point: diagonals spread over 1e-4..1e4, free rows 1e300.
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> U(std::log(1e-4), std::log(1e4));
+    std::vector<double> Dn(n), Dm(m);
+    for (auto &d : Dn) d = std::exp(U(gen));
+    for (int i = 0; i < m; ++i) Dm[i] = lp->rngmark[i] == 4 ? 1e300 : std::exp(U(gen));
+    lp->verbose = 0;
+
+    double t0 = now();
+    inv_num(lp, Dn.data(), Dm.data());
+    const double first = now() - t0;
+    const factor_view v = factor_info();
+    const double symbolic_s = v.symbolic_seconds;
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        t0 = now();
+        inv_num(lp, Dn.data(), Dm.data());
+        times.push_back(now() - t0);
+    }
+    std::sort(times.begin(), times.end());
+    const double numeric_s = times[times.size() / 2];
+    (void)first;
+
+    std::vector<double> bx(n), by(m);
+    for (int j = 0; j < n; ++j) bx[j] = 1.0 + (j % 3);
+    for (int i = 0; i < m; ++i) by[i] = 1.0 - (i % 2);
+    t0 = now();
+    solve(lp, Dn.data(), Dm.data(), bx.data(), by.data());
+    const double solve_s = now() - t0;
+
+    struct rusage ru {};
+    getrusage(RUSAGE_SELF, &ru);
+    const double rss_mb = ru.ru_maxrss / 1024.0;
+    const double gflops = v.arith_ops / numeric_s / 1e9;
+    Printf("factor n=%d m=%d lnz=%d flops=%.0f symbolic_s=%.4f numeric_s=%.4f solve_s=%.4f "
+                "gflops=%.3f dense_gflops=%.3f ratio=%.3f rss_mb=%.1f\n",
+                n, m, v.lnz, v.arith_ops, symbolic_s, numeric_s, solve_s, gflops, dense_gflops,
+                dense_gflops > 0 ? gflops / dense_gflops : 0.0, rss_mb);
+    (void)free_rows;
+    inv_clo();
+    return 0;
+}

@@ -1,0 +1,68 @@
+// Process-wide work space of the sparse LDL' factorization (internal to linalg/).
+//
+// The symbolic phase (order.cpp) fills the ordering, the structure of L, the
+// supernode partition and the load lists; the numeric phase (factor.cpp) refills
+// the values at every call; solve.cpp reads the factor.  inv_clo releases it all.
+#pragma once
+
+#include <cstdint>
+
+namespace orva {
+
+struct LP;
+
+namespace detail {
+
+struct factor_ws {
+    // Settings copied from the record at the start of each symbolic phase.
+    double epssol = 0, epsnum = 0, epsdiag = 0, stablty = 0;
+    int method = 1, dense = -1, pdf = 0, convex = 0;
+
+    int n = 0, m = 0;          // sizes at the symbolic phase
+    int *perm = nullptr;       // node at each position
+    int *iperm = nullptr;      // position of each node
+    int *kAAt = nullptr;       // column starts of L (n+m+1)
+    int *iAAt = nullptr;       // row positions of L's off-diagonal entries
+    double *AAt = nullptr;     // values of L's off-diagonal entries
+    double *diag = nullptr;    // D by position; present once the work space is built
+    int *mark = nullptr;       // 1 pivot accepted, 0 dependent
+    int *snode = nullptr;      // supernode of each node
+    int *xsuper = nullptr;     // first position of each supernode (nsuper+1)
+    int nsuper = 0;
+    int *split = nullptr;      // column-chunk sizes of each supernode
+    int lnz = 0;
+    long long tmpsiz = 0;      // largest off-diagonal count of one elimination step
+    int ndep = 0;
+    int window = 0;            // size of the dense window (trailing clique)
+    double arith_ops = 0;
+    int pdf_used = 0;          // the priority in force (automatic one resolved)
+    double symbolic_seconds = 0;
+
+    // Loading of K: for each position p, the entries of A and Q that fall into
+    // column p below the diagonal, as (offset in the front of p's supernode,
+    // source).  A source s < nz is A[s]; s >= nz is Q[s-nz] (times -max).
+    int *ldstart = nullptr;     // n+m+1
+    std::int64_t *ldoff = nullptr;
+    int *ldsrc = nullptr;
+    int nzA = 0, nzQ = 0;       // entries of A and Q at the symbolic phase
+
+    // Dense buffers of the numeric phase, sized by the symbolic phase.
+    long long frontsiz = 0;     // largest (h+1)*c over supernodes
+    long long packsiz = 0;      // largest block of source columns packed for a BLAS update
+    long long ctsiz = 0;        // largest update block computed apart
+    double *front = nullptr;
+    double *pack = nullptr;
+    double *wpack = nullptr;
+    double *ctmp = nullptr;
+
+    // Solve vectors.
+    double *x_k = nullptr, *y_k = nullptr, *r = nullptr, *s = nullptr, *z = nullptr, *Qx = nullptr;
+};
+
+extern factor_ws ws;
+
+// Symbolic phase: ordering, structure of L, supernodes, column blocking, load lists.
+void symbolic(LP *lp);
+
+} // namespace detail
+} // namespace orva

@@ -1,0 +1,627 @@
+// Symbolic phase of the factorization: the fill-reducing elimination order of the
+// reduced system, the structure of L, the supernode partition, the column blocking
+// and the lists that load K into the numeric phase's dense fronts.
+//
+// The graph has one node per column j (node j) and one per row i (node n+i), with
+// edges for the entries of A and the off-diagonal entries of Q.  Nodes are
+// eliminated greedily by a key (index, degree or local fill) plus a penalty that
+// keeps tier-1 nodes behind tier-0 ones; neighbours indistinguishable from the
+// pivot are eliminated in the same step (mass elimination) and form supernodes.
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "linalg/factor_ws.h"
+#include "lp/alloc.h"
+#include "lp/lp.h"
+
+namespace orva::detail {
+
+namespace {
+
+using i64 = std::int64_t;
+
+// 1-based binary min-heap of nodes keyed by hkey; ties never move a node.
+struct heap_t {
+    int *heap;   // heap[1..size]
+    int *iheap;  // position of each node
+    const i64 *key;
+    int size;
+
+    void place(int pos, int v) {
+        heap[pos] = v;
+        iheap[v] = pos;
+    }
+    void down(int h) {
+        const int v = heap[h];
+        for (;;) {
+            int c = 2 * h;
+            if (c > size) break;
+            if (c + 1 <= size && key[heap[c + 1]] < key[heap[c]]) ++c;
+            if (!(key[heap[c]] < key[v])) break;
+            place(h, heap[c]);
+            h = c;
+        }
+        place(h, v);
+    }
+    void up(int h) {
+        const int v = heap[h];
+        while (h > 1 && key[heap[h / 2]] > key[v]) {
+            place(h, heap[h / 2]);
+            h /= 2;
+        }
+        place(h, v);
+    }
+    // Removes node x: the last node takes its place and moves the right way.
+    void remove(int x) {
+        const int pos = iheap[x];
+        const int last = heap[size];
+        --size;
+        iheap[x] = 0;
+        if (pos > size) return;  // x was the last node
+        place(pos, last);
+        if (key[last] > key[x])
+            down(pos);
+        else
+            up(pos);
+    }
+};
+
+// Appends b to node a's list, doubling its capacity when it is full.
+inline void add_nbr(int **nbrs, int *spc, int *degree, int a, int b, const char *name,
+                    const char *expr) {
+    if (degree[a] == spc[a]) {
+        const int grown = spc[a] > 0 ? 2 * spc[a] : 4;
+        nbrs[a] = xrealloc<int>(nbrs[a], name, expr, grown);
+        spc[a] = grown;
+    }
+    nbrs[a][degree[a]++] = b;
+}
+
+} // namespace
+
+void symbolic(LP *lp) {
+    const auto t_start = std::chrono::steady_clock::now();
+    factor_ws &W = ws;
+    const int n = lp->n, m = lp->m;
+    const int N = n + m;
+    const int verbose = lp->verbose;
+    const int *kA = lp->kA, *iA = lp->iA;
+    const int *kQ = lp->qnz > 0 ? lp->kQ : nullptr;
+    const int *iQ = lp->iQ;
+
+    // 1. Settings.
+    W.epssol = lp->epssol;
+    W.epsnum = lp->epsnum;
+    W.epsdiag = lp->epsdiag;
+    W.stablty = lp->stablty;
+    W.method = lp->method;
+    W.dense = lp->dense;
+    W.pdf = lp->pdf;
+    W.convex = lp->convex;
+    W.n = n;
+    W.m = m;
+    W.nsuper = 0;
+    W.tmpsiz = 0;
+    W.ndep = 0;
+    W.nzA = n > 0 ? kA[n] : 0;
+    W.nzQ = kQ ? kQ[n] : 0;
+    const int method = (W.method == 0 || W.method == 2) ? W.method : 1;
+
+    int *degree = xmalloc<int>("degree", "n+m", N);
+    int **nbrs = xmalloc<int *>("nbrs", "n+m", N);
+
+    // 2. The graph.  Repeated entries are listed once, and Q's pattern is made
+    // symmetric (entries of Q's transpose missing from a column are appended), so
+    // that the lists always describe a simple undirected graph.
+    int *rstart = xcalloc<int>("iwork", "m+1", m + 1);  // rows of A, counted from A itself
+    for (int k = 0; k < W.nzA; ++k) ++rstart[iA[k] + 1];
+    for (int i = 0; i < m; ++i) rstart[i + 1] += rstart[i];
+    int *ridx = xmalloc<int>("iwork", "nz", W.nzA);
+    {
+        int *fillp = xmalloc<int>("iwork", "m", m);
+        for (int i = 0; i < m; ++i) fillp[i] = rstart[i];
+        for (int j = 0; j < n; ++j)
+            for (int k = kA[j]; k < kA[j + 1]; ++k) ridx[fillp[iA[k]]++] = j;
+        xfree(fillp);
+    }
+    int *qtstart = nullptr, *qtidx = nullptr;  // pattern of Q's transpose
+    if (kQ) {
+        qtstart = xcalloc<int>("iwork", "n+1", n + 1);
+        for (int k = 0; k < W.nzQ; ++k) ++qtstart[iQ[k] + 1];
+        for (int j = 0; j < n; ++j) qtstart[j + 1] += qtstart[j];
+        qtidx = xmalloc<int>("iwork", "qnz", W.nzQ);
+        int *fillp = xmalloc<int>("iwork", "n", n);
+        for (int j = 0; j < n; ++j) fillp[j] = qtstart[j];
+        for (int j = 0; j < n; ++j)
+            for (int k = kQ[j]; k < kQ[j + 1]; ++k) qtidx[fillp[iQ[k]]++] = j;
+        xfree(fillp);
+    }
+    int *seen = xcalloc<int>("iwork", "n+m", N);
+    for (int j = 0; j < n; ++j) {
+        int cap = kA[j + 1] - kA[j];
+        if (kQ) cap += (kQ[j + 1] - kQ[j]) + (qtstart[j + 1] - qtstart[j]);
+        int *list = nbrs[j] = xmalloc<int>("nbrs[j]", "ne", cap);
+        const int tag = j + 1;
+        int d = 0;
+        for (int k = kA[j]; k < kA[j + 1]; ++k) {
+            const int u = n + iA[k];
+            if (seen[u] != tag) seen[u] = tag, list[d++] = u;
+        }
+        if (kQ) {
+            for (int k = kQ[j]; k < kQ[j + 1]; ++k) {
+                const int u = iQ[k];
+                if (u != j && seen[u] != tag) seen[u] = tag, list[d++] = u;
+            }
+            for (int k = qtstart[j]; k < qtstart[j + 1]; ++k) {
+                const int u = qtidx[k];
+                if (u != j && seen[u] != tag) seen[u] = tag, list[d++] = u;
+            }
+        }
+        degree[j] = d;
+    }
+    for (int i = 0; i < m; ++i) {
+        const int v = n + i;
+        int *list = nbrs[v] = xmalloc<int>("nbrs[n+i]", "ne", rstart[i + 1] - rstart[i]);
+        const int tag = v + 1;
+        int d = 0;
+        for (int k = rstart[i]; k < rstart[i + 1]; ++k) {
+            const int u = ridx[k];
+            if (seen[u] != tag) seen[u] = tag, list[d++] = u;
+        }
+        degree[v] = d;
+    }
+    xfree(seen);
+    xfree(qtstart);
+    xfree(qtidx);
+
+    // 3. Fill estimates of eliminating all columns first (primal) or all rows first (dual).
+    {
+        double pp = 1.0, pd = 1.0;
+        for (int j = 0; j < n; ++j) {
+            const double t = (kA[j + 1] - kA[j]) / (m + 1.0);
+            pp *= 1.0 - t * t;
+        }
+        for (int i = 0; i < m; ++i) {
+            const double t = (rstart[i + 1] - rstart[i]) / (n + 1.0);
+            pd *= 1.0 - t * t;
+        }
+        const double primal = (1.0 - pp) * 0.5 * m * static_cast<double>(m);
+        const double dual = (1.0 - pd) * 0.5 * n * static_cast<double>(n);
+        if (verbose >= 3) {
+            std::printf("primal fillin estimate: %10.0f\n", primal);
+            std::printf("dual   fillin estimate: %10.0f\n\n", dual);
+        }
+        // 4. Priority.
+        if (W.pdf == 0) {
+            if (3.0 * dual >= primal && W.convex != 0) {
+                W.pdf = 1;
+                if (verbose >= 3) std::printf("Ordering priority favors PRIMAL\n");
+            } else {
+                W.pdf = 2;
+                if (verbose >= 3) std::printf("Ordering priority favors DUAL\n");
+            }
+        }
+    }
+    xfree(rstart);
+    xfree(ridx);
+    W.pdf_used = W.pdf;
+
+    // 5. Tiers and the target count t.  A classification supplied in the record is
+    // copied (the record keeps its array); t then follows the priority rule.
+    int *tier = xmalloc<int>("tier", "n+m", N);
+    const int *bndmark = lp->bndmark, *rngmark = lp->rngmark;
+    long long t = 0;
+    if (W.pdf == 1) {
+        for (int j = 0; j < n; ++j) tier[j] = (bndmark && bndmark[j] == 1) ? 1 : 0;
+        for (int i = 0; i < m; ++i) tier[n + i] = 1;
+        for (int i = 0; i < m; ++i) t += (!rngmark || rngmark[i] != 2) ? 1 : 0;
+    } else {
+        for (int j = 0; j < n; ++j) tier[j] = 1;
+        for (int j = 0; j < n; ++j) t += (bndmark && bndmark[j] == 1) ? 1 : 0;
+        for (int i = 0; i < m; ++i) tier[n + i] = (rngmark && rngmark[i] == 4) ? 1 : 0;
+    }
+    if (lp->tier)
+        for (int v = 0; v < N; ++v) tier[v] = lp->tier[v] != 0 ? 1 : 0;
+
+    // 6. Automatic dense threshold: three times the degree below which t tier-0 nodes lie.
+    if (W.dense < 0) {
+        int *colhisto = xcalloc<int>("colhisto", "n+m+1", static_cast<long long>(N) + 1);
+        for (int v = 0; v < N; ++v)
+            if (tier[v] == 0) ++colhisto[degree[v]];
+        long long d = N + 1, sum = 0;
+        for (int k = 0; k <= N; ++k) {
+            sum += colhisto[k];
+            if (sum >= t) {
+                d = k;
+                break;
+            }
+        }
+        xfree(colhisto);
+        const float thr = 3.0f * static_cast<float>(d + 1);
+        W.dense = thr >= 2147483647.0f ? INT_MAX : static_cast<int>(thr);
+    }
+    if (verbose >= 3) std::printf("dense:                 %5d\n", W.dense);
+
+    // 7.
+    W.mark = xmalloc<int>("mark", "m+n", N);
+    {
+        int maxdeg = 0;
+        for (int v = 0; v < N; ++v)
+            if (tier[v] == 0) maxdeg = std::max(maxdeg, degree[v]);
+        if (verbose >= 3) std::printf("max tier zero degree:  %5d\n", maxdeg);
+    }
+
+    // 8. Penalty, held in 64 bits (the local-fill penalty is about (n+m)^2).
+    i64 P = 0;
+    if (method != 0) {
+        double base = std::trunc(W.stablty * N);
+        if (!(base == base)) base = 0;
+        base = std::clamp(base, -1e15, 1e15);
+        P = static_cast<i64>(base);
+        if (method == 2) P *= N;
+    }
+    if (verbose >= 3) std::printf("ordering penalty:      %5lld\n", static_cast<long long>(P));
+
+    // 9.
+    W.perm = xmalloc<int>("perm", "m", N);
+    W.iperm = xmalloc<int>("iperm", "m", N);
+    int *dst = xmalloc<int>("dst", "m", N);
+    int *spc = xmalloc<int>("spc", "m", N);
+    i64 *locfil = xmalloc<i64>("locfil", "m", N, "int");
+    i64 *hkey = xmalloc<i64>("hkey", "m", N, "int");
+    int *heap = xmalloc<int>("heap", "m", static_cast<long long>(N) + 1);
+    int *iheap = xmalloc<int>("iheap", "m", N);
+    int *iwork = xmalloc<int>("iwork", "m", N);
+    W.snode = xmalloc<int>("snode", "m", N);
+    W.kAAt = xmalloc<int>("kAAt", "m+1", static_cast<long long>(N) + 1);
+    long long cap = 0;
+    for (int v = 0; v < N; ++v) cap += degree[v];
+    cap /= 2;
+    W.iAAt = xmalloc<int>("iAAt", "lnz", cap);
+    int *perm = W.perm, *iperm = W.iperm, *snode = W.snode, *kAAt = W.kAAt;
+    for (int v = 0; v < N; ++v) {
+        spc[v] = degree[v];
+        perm[v] = iperm[v] = -1;
+        iwork[v] = 0;
+        locfil[v] = 0;
+    }
+    kAAt[0] = 0;
+
+    // Stamps are consecutive integers, never reused (restarted only if they would overflow).
+    int stamp = 0;
+    auto new_stamp = [&]() {
+        if (stamp == INT_MAX) {
+            for (int v = 0; v < N; ++v) iwork[v] = 0;
+            stamp = 0;
+        }
+        return ++stamp;
+    };
+
+    // 10. Initial local fill: pairs of neighbours that are not adjacent.
+    if (method == 2) {
+        for (int v = 0; v < N; ++v) {
+            const int *lv = nbrs[v];
+            const int dv = degree[v];
+            i64 cnt = 0;
+            for (int ia = 0; ia < dv; ++ia) {
+                const int a = lv[ia];
+                const int st = new_stamp();
+                for (int k = 0; k < degree[a]; ++k) iwork[nbrs[a][k]] = st;
+                for (int ib = ia + 1; ib < dv; ++ib)
+                    if (iwork[lv[ib]] != st) ++cnt;
+            }
+            locfil[v] = cnt;
+        }
+    }
+
+    // 11. Keys; dense tier-0 nodes join tier 1.
+    for (int v = 0; v < N; ++v) {
+        hkey[v] = method == 2 ? locfil[v] : method == 1 ? degree[v] : v;
+        if (tier[v] == 0 && degree[v] > W.dense) tier[v] = 1;
+        hkey[v] += P * tier[v];
+    }
+
+    // 12. Heap.
+    heap_t H{heap, iheap, hkey, N};
+    for (int i = N - 1; i >= 0; --i) {
+        H.place(i + 1, i);
+        H.down(i + 1);
+    }
+
+    // 13. Elimination.
+    int window = N;
+    long long lnz = 0;
+    int *iAAt = W.iAAt;
+    int p = 0;
+    while (p < N) {
+        const int v = heap[1];
+        const int d = degree[v];
+        if (d >= N - 1 - p && window == N) window = p;
+        perm[p] = v;
+        iperm[v] = p;
+        const int *lv = nbrs[v];
+        for (int k = 0; k < d; ++k) iperm[lv[k]] = p;
+
+        // Mass elimination of neighbours indistinguishable from v.
+        int k = p + 1, J = 0;
+        for (int a = 0; a < d; ++a) {
+            const int u = lv[a];
+            bool same = degree[u] == d && tier[u] == tier[v];
+            if (same) {
+                const int *lu = nbrs[u];
+                for (int b = 0; b < degree[u]; ++b)
+                    if (iperm[lu[b]] < p) {
+                        same = false;
+                        break;
+                    }
+            }
+            if (same) {
+                perm[k] = u;
+                iperm[u] = k;
+                ++k;
+            } else {
+                dst[J++] = u;
+            }
+        }
+        const long long s = k - p;
+        const long long e = s * d - s * (s - 1) / 2;
+        W.tmpsiz = std::max(W.tmpsiz, e);
+        if (lnz + e > cap) {
+            long long grown = std::max(2 * cap, lnz + e);
+            if (grown > INT_MAX) grown = std::max<long long>(INT_MAX, lnz + e);
+            if (lnz + e > INT_MAX) {
+                // L would have more entries than the int column starts can address.
+                char msg[128];
+                std::snprintf(msg, sizeof msg,
+                              "REALLOC(iAAt,lnz=%lld,int): cannot reallocate space", lnz + e);
+                alloc_fail(msg);
+                std::exit(1);
+            }
+            iAAt = W.iAAt = xrealloc<int>(iAAt, "iAAt", "lnz", grown);
+            cap = grown;
+        }
+
+        // Column structures (node numbers for now).
+        for (int q = p; q < k; ++q) {
+            const int u = perm[q];
+            kAAt[q + 1] = kAAt[q] + d - (q - p);
+            const int *lu = nbrs[u];
+            for (int b = 0; b < degree[u]; ++b) {
+                const int w = lu[b];
+                if (iperm[w] > q || (iperm[w] == p && w != v)) iAAt[lnz++] = w;
+            }
+        }
+
+        // Graph update: the eliminated nodes leave their neighbours' lists.
+        for (int a = 0; a < J; ++a) {
+            const int u = dst[a];
+            int *lu = nbrs[u];
+            int keep = 0;
+            for (int b = 0; b < degree[u]; ++b) {
+                const int w = lu[b];
+                if (w == v || (s > 1 && iperm[w] > p)) continue;
+                lu[keep++] = w;
+            }
+            degree[u] = keep;
+        }
+
+        // Heap removal.
+        for (int q = p; q < k; ++q) H.remove(perm[q]);
+
+        // Clique of the remaining neighbours, then their keys.  (With exact local
+        // fill a clique is formed only where pairs are missing, so it is formed
+        // whenever there are neighbours; the search finds nothing to add otherwise.)
+        if (J >= 1) {
+            for (int ia = 0; ia < J; ++ia) {
+                const int a = dst[ia];
+                const int st = new_stamp();
+                for (int b = 0; b < degree[a]; ++b) iwork[nbrs[a][b]] = st;
+                for (int ib = ia + 1; ib < J; ++ib) {
+                    const int b = dst[ib];
+                    if (iwork[b] == st) continue;
+                    if (method == 2) {
+                        int common = 0;
+                        const int *lb = nbrs[b];
+                        for (int c = 0; c < degree[b]; ++c) {
+                            const int w = lb[c];
+                            if (iwork[w] == st) {
+                                --locfil[w];
+                                hkey[w] = locfil[w] + P * tier[w];
+                                H.up(iheap[w]);
+                                ++common;
+                            }
+                        }
+                        locfil[a] += degree[a] - common;
+                        locfil[b] += degree[b] - common;
+                    }
+                    add_nbr(nbrs, spc, degree, a, b, "nbrs[nbr]", "spc[nbr]");
+                    add_nbr(nbrs, spc, degree, b, a, "nbrs[nbr2]", "spc[nbr2]");
+                    if (method == 2) iwork[b] = st;
+                }
+            }
+            for (int ia = 0; ia < J; ++ia) {
+                const int u = dst[ia];
+                i64 key;
+                if (method == 2) {
+                    locfil[u] += static_cast<i64>(J - degree[u] - 1) * s;
+                    key = locfil[u];
+                } else {
+                    key = method == 1 ? degree[u] : u;
+                }
+                hkey[u] = key + P * tier[u];
+                H.up(iheap[u]);
+                H.down(iheap[u]);
+            }
+        }
+
+        // Release the eliminated nodes' lists; supernodes split where the kind changes.
+        for (int q = p; q < k; ++q) xfree(nbrs[perm[q]]);
+        snode[perm[p]] = W.nsuper;
+        for (int q = p + 1; q < k; ++q) {
+            if ((perm[q] < n) != (perm[q - 1] < n)) ++W.nsuper;
+            snode[perm[q]] = W.nsuper;
+        }
+        ++W.nsuper;
+        p = k;
+    }
+    W.lnz = static_cast<int>(lnz);
+    W.window = N - window;
+
+    // 14. Supernode starts.
+    const int ns = W.nsuper;
+    W.xsuper = xmalloc<int>("xsuper", "nsuper+1", static_cast<long long>(ns) + 1);
+    for (int q = N - 1; q >= 0; --q) W.xsuper[snode[perm[q]]] = q;
+    W.xsuper[ns] = N;
+
+    // 15. Column blocking: chunks grow while their working set stays within 3685 doubles.
+    W.split = xmalloc<int>("split", "m", N);
+    for (int q = 0; q < N; ++q) W.split[q] = 0;
+    for (int S = 0; S < ns; ++S) {
+        const int f = W.xsuper[S];
+        int remaining = W.xsuper[S + 1] - f;
+        long long h = kAAt[f + 1] - kAAt[f];
+        int idx = f;
+        while (remaining > 0) {
+            int cnt;
+            long long used;
+            if (remaining >= 2) {
+                cnt = 2, used = 4 * h - 3, h -= 2;
+            } else {
+                cnt = 1, used = 3 * h - 1, h -= 1;
+            }
+            remaining -= cnt;
+            while (used <= 3685 && remaining > 0) {
+                ++cnt, --remaining;
+                used += h - 1;
+                h -= 1;
+            }
+            W.split[idx++] = cnt;
+        }
+    }
+    if (verbose >= 3) std::printf("size of dense window = %d \n", W.window);
+    xfree(dst);
+    xfree(spc);
+    xfree(locfil);
+    xfree(hkey);
+    xfree(heap);
+    xfree(iheap);
+    xfree(iwork);
+
+    // 16. Row positions, ascending within each column.
+    for (long long q = 0; q < lnz; ++q) iAAt[q] = iperm[iAAt[q]];
+    for (int q = 0; q < N; ++q) std::sort(iAAt + kAAt[q], iAAt + kAAt[q + 1]);
+
+    // 17. Statistics.
+    {
+        double ops = 0;
+        for (int q = 0; q < N; ++q) {
+            const double len = kAAt[q + 1] - kAAt[q];
+            ops += len * len;
+        }
+        W.arith_ops = ops + 3.0 * static_cast<double>(lnz) + N;
+        if (verbose >= 2)
+            std::printf("nonzeros:    L %10d,  arith_ops %18.0f\n", W.lnz, W.arith_ops);
+    }
+
+    // 18.
+    iAAt = W.iAAt = xrealloc<int>(W.iAAt, "iAAt", "lnz", lnz);
+    W.AAt = xmalloc<double>("AAt", "lnz", lnz);
+    W.diag = xmalloc<double>("diag", "m", N);
+    for (int v = 0; v < N; ++v) xfree(nbrs[v]);
+    xfree(nbrs);
+    xfree(degree);
+    xfree(tier);
+
+    // Load lists: each entry of A and Q below the diagonal goes to the column of
+    // the earlier of its two positions, at its offset in that supernode's front
+    // (a dense (h+1) x c block: row 0 the first column's diagonal, row t+1 the
+    // t-th entry of the first column's structure).
+    {
+        int *rowof = xmalloc<int>("indmap", "m2", N);  // front row of a position in its supernode
+        int *colstart = xmalloc<int>("indmap", "m2", N);
+        W.frontsiz = 0;
+        W.packsiz = 0;
+        W.ctsiz = 0;
+        W.ldstart = xcalloc<int>("ldstart", "m2+1", static_cast<long long>(N) + 1);
+        auto entry_col = [&](int pa, int pb) { return std::min(pa, pb); };
+        for (int j = 0; j < n; ++j) {
+            for (int k2 = kA[j]; k2 < kA[j + 1]; ++k2)
+                ++W.ldstart[entry_col(iperm[j], iperm[n + iA[k2]]) + 1];
+            if (kQ)
+                for (int k2 = kQ[j]; k2 < kQ[j + 1]; ++k2)
+                    if (iperm[iQ[k2]] > iperm[j]) ++W.ldstart[iperm[j] + 1];
+        }
+        for (int q = 0; q < N; ++q) W.ldstart[q + 1] += W.ldstart[q];
+        const int nld = W.ldstart[N];
+        W.ldoff = xmalloc<std::int64_t>("ldoff", "nld", nld, "int");
+        W.ldsrc = xmalloc<int>("ldsrc", "nld", nld);
+        // Front geometry of every supernode.
+        for (int S = 0; S < ns; ++S) {
+            const int f = W.xsuper[S], c = W.xsuper[S + 1] - f;
+            const int h = kAAt[f + 1] - kAAt[f];
+            W.frontsiz = std::max(W.frontsiz, static_cast<long long>(h + 1) * c);
+            for (int q = f; q < f + c; ++q) colstart[q] = f;
+        }
+        int *fillp = xmalloc<int>("iwork", "m2", N);
+        for (int q = 0; q < N; ++q) fillp[q] = W.ldstart[q];
+        for (int S = 0; S < ns; ++S) {
+            const int f = W.xsuper[S], c = W.xsuper[S + 1] - f;
+            const int h = kAAt[f + 1] - kAAt[f];
+            (void)c;
+            rowof[f] = 0;
+            for (int t2 = 0; t2 < h; ++t2) rowof[iAAt[kAAt[f] + t2]] = t2 + 1;
+            // Entries whose column position lies in S.
+            for (int q = f; q < f + c; ++q) {
+                const int v = perm[q];
+                const std::int64_t colbase = static_cast<std::int64_t>(q - f) * (h + 1);
+                if (v < n) {
+                    const int j = v;
+                    for (int k2 = kA[j]; k2 < kA[j + 1]; ++k2) {
+                        const int r = iperm[n + iA[k2]];
+                        if (r > q) {
+                            W.ldoff[fillp[q]] = colbase + rowof[r];
+                            W.ldsrc[fillp[q]++] = k2;
+                        }
+                    }
+                    if (kQ)
+                        for (int k2 = kQ[j]; k2 < kQ[j + 1]; ++k2) {
+                            const int r = iperm[iQ[k2]];
+                            if (r > q) {
+                                W.ldoff[fillp[q]] = colbase + rowof[r];
+                                W.ldsrc[fillp[q]++] = W.nzA + k2;
+                            }
+                        }
+                }
+            }
+        }
+        // Row nodes take their entries of A from the columns of A.
+        for (int j = 0; j < n; ++j) {
+            const int pj = iperm[j];
+            for (int k2 = kA[j]; k2 < kA[j + 1]; ++k2) {
+                const int q = iperm[n + iA[k2]];
+                if (q < pj) {
+                    const int f = colstart[q];
+                    const int h = kAAt[f + 1] - kAAt[f];
+                    // front row of pj within q's supernode: find it in column f's structure
+                    const int *st = iAAt + kAAt[f];
+                    const int t2 = static_cast<int>(std::lower_bound(st, st + h, pj) - st);
+                    W.ldoff[fillp[q]] = static_cast<std::int64_t>(q - f) * (h + 1) + t2 + 1;
+                    W.ldsrc[fillp[q]++] = k2;
+                }
+            }
+        }
+        xfree(fillp);
+        xfree(rowof);
+        xfree(colstart);
+    }
+
+    W.symbolic_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t_start).count();
+}
+
+} // namespace orva::detail

@@ -1,0 +1,113 @@
+// Solves with the factor of the last inv_num, with iterative refinement against the
+// unclamped system.  Positions whose pivots were declared dependent are neither
+// used nor divided: values within the threshold g are zeroed, larger ones pass.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "linalg/factor.h"
+#include "linalg/factor_ws.h"
+#include "linalg/kernels.h"
+#include "lp/alloc.h"
+#include "lp/lp.h"
+
+namespace orva {
+
+using detail::ws;
+
+void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
+    const int n = lp->n, m = lp->m, N = n + m;
+    if (!ws.diag || n != ws.n || m != ws.m) return;  // no factor of this system to solve with
+
+    ws.y_k = xresize<double>(ws.y_k, "y_k", "m", m);
+    ws.x_k = xresize<double>(ws.x_k, "x_k", "n", n);
+    ws.r = xresize<double>(ws.r, "r", "m", m);
+    ws.s = xresize<double>(ws.s, "s", "n", n);
+    ws.z = xresize<double>(ws.z, "z", "m2", N);
+    ws.Qx = xresize<double>(ws.Qx, "Qx", "n", n);
+    double *x_k = ws.x_k, *y_k = ws.y_k, *r = ws.r, *s = ws.s, *z = ws.z, *Qx = ws.Qx;
+    const int *iperm = ws.iperm, *kAAt = ws.kAAt, *iAAt = ws.iAAt, *mark = ws.mark;
+    const double *AAt = ws.AAt, *diag = ws.diag;
+    const bool haveQ = lp->qnz > 0 && lp->kQ;
+    const double maxs = lp->max;
+    const double pp = lp->pert_primal, pd = lp->pert_dual;
+
+    const double B = std::max(maxv(bx, n), maxv(by, m));
+    const double tol = 1e-10 * (B + 1.0);
+    double previous = std::numeric_limits<double>::infinity();
+    double f = 0;
+    int pass = 0;
+    for (;;) {
+        // Right-hand side (pass 0) or residual, in position order.
+        const double *px = pass == 0 ? bx : s;
+        const double *py = pass == 0 ? by : r;
+        for (int j = 0; j < n; ++j) z[iperm[j]] = px[j];
+        for (int i = 0; i < m; ++i) z[iperm[n + i]] = py[i];
+        const double g = ws.ndep == 0 ? 0.0 : ws.epssol * maxv(z, m);
+
+        // Forward substitution with the unit lower factor.
+        for (int p = 0; p < N; ++p) {
+            if (mark[p]) {
+                const double zp = z[p];
+                if (zp != 0.0)
+                    for (int k = kAAt[p]; k < kAAt[p + 1]; ++k) z[iAAt[k]] -= AAt[k] * zp;
+            } else if (std::fabs(z[p]) <= g) {
+                z[p] = 0.0;
+            }
+        }
+        // Diagonal.
+        for (int p = N - 1; p >= 0; --p) {
+            if (mark[p])
+                z[p] /= diag[p];
+            else if (std::fabs(z[p]) <= g)
+                z[p] = 0.0;
+        }
+        // Backward substitution.
+        for (int p = N - 1; p >= 0; --p) {
+            if (mark[p]) {
+                double sum = 0.0;
+                for (int k = kAAt[p]; k < kAAt[p + 1]; ++k) sum += AAt[k] * z[iAAt[k]];
+                z[p] -= sum;
+            } else if (std::fabs(z[p]) <= g) {
+                z[p] = 0.0;
+            }
+        }
+        // Solution (pass 0) or correction.
+        if (pass == 0) {
+            for (int j = 0; j < n; ++j) x_k[j] = z[iperm[j]];
+            for (int i = 0; i < m; ++i) y_k[i] = z[iperm[n + i]];
+        } else {
+            for (int j = 0; j < n; ++j) x_k[j] += z[iperm[j]];
+            for (int i = 0; i < m; ++i) y_k[i] += z[iperm[n + i]];
+        }
+
+        // Residuals of the unclamped system.
+        smx(m, n, lp->A, lp->kA, lp->iA, x_k, r);
+        smx(n, m, lp->At, lp->kAt, lp->iAt, y_k, s);
+        if (haveQ)
+            smx(n, n, lp->Q, lp->kQ, lp->iQ, x_k, Qx);
+        else
+            for (int j = 0; j < n; ++j) Qx[j] = 0.0;
+        for (int j = 0; j < n; ++j)
+            s[j] = bx[j] - (s[j] - Dn[j] * x_k[j] - (maxs * Qx[j] + pp * x_k[j]));
+        for (int i = 0; i < m; ++i) r[i] = by[i] - (Dm[i] * y_k[i] + r[i] + pd * y_k[i]);
+        f = std::max(maxv(r, m), maxv(s, n));
+        if (pass > 0 && lp->verbose >= 3)
+            std::printf("refinement(%3d): %8.2e %8.2e %8.2e \n", pass, maxv(s, n), maxv(r, m),
+                        f / (B + 1.0));
+        if (f <= tol || f >= 0.5 * previous) break;
+        previous = f;
+        ++pass;
+    }
+    // A last correction that made the residual larger is taken back.
+    if (pass > 0 && f > previous) {
+        for (int j = 0; j < n; ++j) x_k[j] -= z[iperm[j]];
+        for (int i = 0; i < m; ++i) y_k[i] -= z[iperm[n + i]];
+    }
+    if (n > 0) std::memcpy(bx, x_k, sizeof(double) * n);
+    if (m > 0) std::memcpy(by, y_k, sizeof(double) * m);
+}
+
+} // namespace orva

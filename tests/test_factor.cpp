@@ -1,0 +1,314 @@
+// Numeric factorization against a dense reference LDL' of the permuted matrix.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "factor_testutil.h"
+
+using namespace orva;
+using namespace orva::testing;
+
+namespace {
+
+struct shape {
+    const char *name;
+    random_spec spec;
+    int method, pdf;
+};
+
+// Factors one random quasi-definite system and checks it against the reference.
+void check_shape(const shape &s, double dmlo = 0.1, double dmhi = 10.0) {
+    SCOPED_TRACE(s.name);
+    LP *lp = make_lp(random_problem(s.spec));
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->method = s.method;
+    lp->pdf = s.pdf;
+    const auto Dn = spread(lp->n, s.spec.seed + 11, 0.1, 10.0);
+    const auto Dm = spread(lp->m, s.spec.seed + 17, dmlo, dmhi);
+    inv_num(lp, Dn.data(), Dm.data());
+    expect_structure_sound(lp->n, lp->m);
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+    // A second call with other values reuses the structure and is just as exact.
+    const auto Dn2 = spread(lp->n, s.spec.seed + 23, 1e-3, 1e3);
+    const auto Dm2 = spread(lp->m, s.spec.seed + 29, 1e-3, 1e3);
+    const int lnz = factor_info().lnz;
+    inv_num(lp, Dn2.data(), Dm2.data());
+    EXPECT_EQ(factor_info().lnz, lnz);
+    expect_matches_reference(lp, Dn2.data(), Dm2.data(), 1e-7);
+    inv_clo();
+    closelp(lp);
+}
+
+} // namespace
+
+TEST(Factor, RandomShapesMatchTheDenseReference) {
+    std::vector<shape> shapes;
+    for (int method = 0; method <= 2; ++method)
+        for (int pdf = 1; pdf <= 2; ++pdf) {
+            unsigned seed = 100 * method + 10 * pdf;
+            auto add = [&](const char *name, random_spec r) {
+                r.seed = ++seed;
+                shapes.push_back({name, r, method, pdf});
+            };
+            add("square", {12, 12, 0.25});
+            add("tall", {40, 12, 0.15});
+            add("wide", {10, 45, 0.12});
+            add("quadratic", {15, 20, 0.15, true});
+            add("dense columns", {30, 25, 0.08, false, 3});
+            add("dense rows", {20, 40, 0.08, true, 0, 2});
+            add("empty columns", {10, 16, 0.2, false, 0, 0, 4});
+            add("larger", {60, 90, 0.05, true, 1, 1});
+        }
+    for (const auto &s : shapes) check_shape(s);
+}
+
+TEST(Factor, FreeRowsWithHugeDiagonal) {
+    shape s{"free rows", {20, 30, 0.15}, 1, 2};
+    check_shape(s, 1e300, 1e300);
+}
+
+TEST(Factor, BigSupernodesUseTheBlockedPath) {
+    // A dense Q makes one supernode of all columns; dense rows on top of it give
+    // large updates between supernodes.
+    random_spec r{40, 150, 0.9, true, 0, 0};
+    r.seed = 7;
+    for (int pdf = 1; pdf <= 2; ++pdf) {
+        shape s{"dense quadratic", r, 1, pdf};
+        check_shape(s);
+    }
+    random_spec r2{300, 120, 0.3, false, 2, 0};
+    r2.seed = 9;
+    shape s2{"many rows", r2, 1, 1};
+    check_shape(s2);
+}
+
+TEST(Factor, EmptySystem) {
+    dense_problem p;
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    inv_num(lp, nullptr, nullptr);
+    const factor_view v = factor_info();
+    EXPECT_TRUE(v.built);
+    EXPECT_EQ(v.nsuper, 0);
+    EXPECT_EQ(v.xsuper[0], 0);
+    EXPECT_EQ(v.lnz, 0);
+    EXPECT_EQ(getpertval(0, 0), std::numeric_limits<double>::infinity());
+    double dummy = 0;
+    solve(lp, nullptr, nullptr, &dummy, &dummy);
+    inv_clo();
+    EXPECT_FALSE(factor_info().built);
+    closelp(lp);
+}
+
+TEST(Factor, DependentPivotsFollowTheHundredthRule) {
+    // Rows first (pdf 2).  Row 0: entries 1.0, tiny diagonal -> pivot +1e-8, mark 1.
+    // Row 1: entries 0.001 -> mark 0, value kept, column of L zeroed.
+    // Row 2: no entries -> mark 0.
+    dense_problem p;
+    p.m = 3;
+    p.n = 3;
+    p.A = {{1.0, 1.0, 0.0}, {0.0, 0.001, 0.001}, {0.0, 0.0, 0.0}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->pdf = 2;
+    lp->epsnum = 1e-6;
+    std::vector<double> Dn{1.0, 2.0, 3.0}, Dm{0.0, 0.0, 0.0};
+    inv_num(lp, Dn.data(), Dm.data());
+    const factor_view v = factor_info();
+    EXPECT_EQ(v.ndep, 3);
+    for (int i = 0; i < 3; ++i) {
+        const int p0 = v.iperm[3 + i];
+        EXPECT_LT(p0, 3) << "rows come first";
+        if (i == 0) {
+            EXPECT_EQ(v.mark[p0], 1);
+            EXPECT_EQ(v.diag[p0], 1e-8);
+        } else {
+            EXPECT_EQ(v.mark[p0], 0);
+            EXPECT_EQ(v.diag[p0], 1e-10);  // Dm' = epsdiag, unchanged
+            for (int k = v.kAAt[p0]; k < v.kAAt[p0 + 1]; ++k) EXPECT_EQ(v.AAt[k], 0.0);
+        }
+    }
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+
+    // A dependent column node gets -1e-8 (columns first, tiny Dn, entries of 1).
+    inv_clo();
+    lp->pdf = 1;
+    std::vector<double> Dn2{0.0, 1.0, 1.0}, Dm2{1.0, 1.0, 1.0};
+    inv_num(lp, Dn2.data(), Dm2.data());
+    const factor_view w = factor_info();
+    const int pc = w.iperm[0];
+    EXPECT_EQ(w.mark[pc], 1);
+    EXPECT_EQ(w.diag[pc], -1e-8);
+    expect_matches_reference(lp, Dn2.data(), Dm2.data());
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Factor, DuplicateRowsAreDependent) {
+    // Row 3 repeats row 1; with the columns eliminated first its Schur pivot vanishes.
+    random_spec r{6, 10, 0.4};
+    r.seed = 5;
+    dense_problem p = random_problem(r);
+    p.A[3] = p.A[1];
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->pdf = 1;
+    lp->epsnum = 1e-9;
+    std::vector<double> Dn(10, 1.0), Dm(6, 0.0);
+    inv_num(lp, Dn.data(), Dm.data());
+    EXPECT_GE(factor_info().ndep, 1);
+    expect_matches_reference(lp, Dn.data(), Dm.data(), 1e-6);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Factor, VerboseThreeReportsDependentRowsWithLabels) {
+    dense_problem p;
+    p.m = 2;
+    p.n = 2;
+    p.A = {{1.0, 1.0}, {0.0, 0.0}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->pdf = 2;
+    lp->epsnum = 1e-6;
+    lp->rowlab = xmalloc<char *>("rowlab", "m", 2);
+    lp->rowlab[0] = xmalloc<char>("lab", "len", 8);
+    lp->rowlab[1] = xmalloc<char>("lab", "len", 8);
+    std::snprintf(lp->rowlab[0], 8, "first");
+    std::snprintf(lp->rowlab[1], 8, "second");
+    std::vector<double> Dn{1.0, 1.0}, Dm{0.0, 0.0};
+    lp->verbose = 3;
+    ::testing::internal::CaptureStdout();
+    inv_num(lp, Dn.data(), Dm.data());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("dep row: i=1, lab=second, dm=  0.00e+00 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("dep row: i=0, lab=first"), std::string::npos) << out;
+    EXPECT_EQ(out.find("dep col"), std::string::npos) << "no column labels, no column lines";
+    // At verbose 2 only the count line.
+    lp->verbose = 2;
+    ::testing::internal::CaptureStdout();
+    inv_num(lp, Dn.data(), Dm.data());
+    out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("     dep rows:    2, more info: verbose=3, orva_auxfiles=rc\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("dep row:"), std::string::npos);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Factor, NonconvexQuadraticGivesPositivePertval) {
+    dense_problem p;
+    p.m = 1;
+    p.n = 3;
+    p.A = {{1.0, 1.0, 1.0}};
+    p.Q = {{-4.0, 1.0, 0.0}, {1.0, 2.0, 0.0}, {0.0, 0.0, 1.0}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->pdf = 1;
+    lp->verbose = 3;
+    std::vector<double> Dn{1.0, 1.0, 1.0}, Dm{1.0};
+    ::testing::internal::CaptureStdout();
+    inv_num(lp, Dn.data(), Dm.data());
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("nonconvex subproblem: diag["), std::string::npos) << out;
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+    const factor_view v = factor_info();
+    double best = -INFINITY;
+    for (int q = 0; q < 4; ++q)
+        if (v.perm[q] < 3) best = std::max(best, v.diag[q]);
+    EXPECT_GT(best, 0.0);
+    EXPECT_DOUBLE_EQ(getpertval(1, 3), 1.1 * best);
+    // Examining only the first n positions.
+    double first = -INFINITY;
+    for (int q = 0; q < 3; ++q)
+        if (v.perm[q] < 3) first = std::max(first, v.diag[q]);
+    EXPECT_DOUBLE_EQ(getpertval(0, 3), 1.1 * first);
+    // A shift of the primal diagonal makes every primal pivot negative.
+    lp->verbose = 0;
+    lp->pert_primal = 10.0;
+    inv_num(lp, Dn.data(), Dm.data());
+    EXPECT_LT(getpertval(1, 3), -1e-12);
+    double nearest = -INFINITY;
+    const factor_view w = factor_info();
+    for (int q = 0; q < 4; ++q)
+        if (w.perm[q] < 3) nearest = std::max(nearest, w.diag[q]);
+    EXPECT_DOUBLE_EQ(getpertval(1, 3), 1.1 * nearest);
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Factor, PertvalWithoutColumns) {
+    dense_problem p;
+    p.m = 2;
+    p.n = 0;
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    std::vector<double> Dm{1.0, 2.0};
+    inv_num(lp, nullptr, Dm.data());
+    EXPECT_EQ(getpertval(2, 0), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(getpertval(0, 0), std::numeric_limits<double>::infinity());
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Factor, TinyPivotRaisesEpsdiagUntilClosed) {
+    // An empty column with Dn = 0 gets the pivot -epsdiag exactly.
+    dense_problem p;
+    p.m = 1;
+    p.n = 2;
+    p.A = {{1.0, 0.0}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->epsdiag = 1e-15;
+    lp->verbose = 2;
+    std::vector<double> Dn{1.0, 0.0}, Dm{1.0};
+    ::testing::internal::CaptureStdout();
+    inv_num(lp, Dn.data(), Dm.data());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    factor_view v = factor_info();
+    EXPECT_EQ(v.diag[v.iperm[1]], -1e-15);
+    EXPECT_EQ(v.ndep, 0) << "epsnum 0 accepts a non-zero pivot";
+    EXPECT_DOUBLE_EQ(v.epsdiag, 1e-14);
+    EXPECT_NE(out.find("mindiag =   1.00e-15, epsdiag =   1.00e-14\n"), std::string::npos) << out;
+    // The raised copy stays in force: the next pivot is the raised floor.
+    lp->verbose = 0;
+    inv_num(lp, Dn.data(), Dm.data());
+    v = factor_info();
+    EXPECT_DOUBLE_EQ(v.diag[v.iperm[1]], -1e-14);
+    // After inv_clo the setting comes from the record again.
+    inv_clo();
+    lp->verbose = 0;
+    inv_num(lp, Dn.data(), Dm.data());
+    EXPECT_EQ(factor_info().diag[factor_info().iperm[1]], -1e-15);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Factor, ChangedSizesRebuildTheStructure) {
+    random_spec r{8, 12, 0.3};
+    LP *a = make_lp(random_problem(r));
+    finish_lp(a);
+    a->verbose = 0;
+    r.m = 14;
+    r.n = 9;
+    LP *b = make_lp(random_problem(r));
+    finish_lp(b);
+    b->verbose = 0;
+    const auto Dn = spread(12, 3, 0.5, 2), Dm = spread(14, 4, 0.5, 2);
+    inv_num(a, Dn.data(), Dm.data());
+    inv_num(b, Dn.data(), Dm.data());
+    expect_structure_sound(9, 14);
+    expect_matches_reference(b, Dn.data(), Dm.data());
+    inv_clo();
+    closelp(a);
+    closelp(b);
+}

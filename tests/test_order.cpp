@@ -1,0 +1,286 @@
+// Elimination order, supernodes, column blocking and the symbolic-phase messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "factor_testutil.h"
+
+using namespace orva;
+using namespace orva::testing;
+
+namespace {
+std::string factor_output(LP *lp, const std::vector<double> &Dn, const std::vector<double> &Dm) {
+    ::testing::internal::CaptureStdout();
+    inv_num(lp, Dn.data(), Dm.data());
+    return ::testing::internal::GetCapturedStdout();
+}
+} // namespace
+
+TEST(Order, MessagesAndStatisticsOfASmallProblem) {
+    dense_problem p;
+    p.m = 2;
+    p.n = 3;
+    p.A = {{1, 2, 3}, {4, 5, 6}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->convex = 1;
+    lp->verbose = 3;
+    const std::string out = factor_output(lp, {1, 1, 1}, {1, 1});
+    const std::string want =
+        "primal fillin estimate:          2\n"
+        "dual   fillin estimate:          4\n\n"
+        "Ordering priority favors PRIMAL\n"
+        "dense:                     9\n"
+        "max tier zero degree:      2\n"
+        "ordering penalty:          5\n"
+        "size of dense window = 3 \n"
+        "nonzeros:    L          7,  arith_ops                 39\n";
+    EXPECT_EQ(out.substr(0, want.size()), want);
+    const factor_view v = factor_info();
+    EXPECT_EQ(v.pdf, 1);
+    EXPECT_EQ(v.lnz, 7);
+    // Columns first; the two rows are eliminated together but stay one supernode.
+    EXPECT_EQ(v.perm[3] + v.perm[4], 7);
+    EXPECT_EQ(v.nsuper, 4);
+    expect_structure_sound(3, 2);
+    inv_clo();
+    // Without the convexity assertion the automatic priority is the dual one.
+    lp->convex = 0;
+    const std::string out2 = factor_output(lp, {1, 1, 1}, {1, 1});
+    EXPECT_NE(out2.find("Ordering priority favors DUAL\n"), std::string::npos);
+    EXPECT_EQ(factor_info().pdf, 2);
+    inv_clo();
+    // A given priority is used without a message; nothing is printed below verbose 2.
+    lp->pdf = 1;
+    lp->verbose = 1;
+    EXPECT_EQ(factor_output(lp, {1, 1, 1}, {1, 1}), "");
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Order, MethodZeroKeepsTheNaturalOrder) {
+    dense_problem p;
+    p.m = 3;
+    p.n = 4;
+    p.A = {{1, 1, 0, 0}, {0, 1, 1, 0}, {0, 0, 1, 1}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->method = 0;
+    for (int pdf = 1; pdf <= 2; ++pdf) {
+        lp->pdf = pdf;
+        std::vector<double> Dn(4, 1.0), Dm(3, 1.0);
+        inv_num(lp, Dn.data(), Dm.data());
+        const factor_view v = factor_info();
+        for (int q = 0; q < 7; ++q) EXPECT_EQ(v.perm[q], q);
+        expect_matches_reference(lp, Dn.data(), Dm.data());
+        inv_clo();
+    }
+    closelp(lp);
+}
+
+TEST(Order, IndistinguishableNeighboursJoinThePivot) {
+    // Columns 0 and 2 are adjacent through Q and share row 0: one step, one supernode.
+    dense_problem p;
+    p.m = 1;
+    p.n = 3;
+    p.A = {{1, 0, 1}};
+    p.Q = {{1, 0, 0.5}, {0, 1, 0}, {0.5, 0, 1}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->method = 0;
+    lp->pdf = 1;
+    std::vector<double> Dn(3, 1.0), Dm(1, 1.0);
+    inv_num(lp, Dn.data(), Dm.data());
+    const factor_view v = factor_info();
+    EXPECT_EQ(v.perm[0], 0);
+    EXPECT_EQ(v.perm[1], 2);
+    EXPECT_EQ(v.snode[0], v.snode[2]);
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+    inv_clo();
+    closelp(lp);
+
+    // A free column and its row share a step but never a supernode.
+    dense_problem p2;
+    p2.m = 1;
+    p2.n = 1;
+    p2.A = {{2.0}};
+    lp = make_lp(p2);
+    finish_lp(lp, {1}, {1});
+    lp->verbose = 0;
+    lp->pdf = 1;
+    std::vector<double> one{1.0};
+    inv_num(lp, one.data(), one.data());
+    EXPECT_EQ(factor_info().nsuper, 2);
+    expect_structure_sound(1, 1);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Order, IdenticalColumnsAreNotMerged) {
+    // Two columns with the same rows are not adjacent: different steps.
+    dense_problem p;
+    p.m = 2;
+    p.n = 2;
+    p.A = {{1, 2}, {3, 4}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->pdf = 1;
+    std::vector<double> Dn(2, 1.0), Dm(2, 1.0);
+    inv_num(lp, Dn.data(), Dm.data());
+    const factor_view v = factor_info();
+    EXPECT_NE(v.snode[0], v.snode[1]);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Order, TiersDecideWhichKindGoesFirst) {
+    random_spec r{30, 50, 0.08};
+    r.seed = 77;
+    LP *lp = make_lp(random_problem(r));
+    std::vector<int> bnd(50, 8);
+    bnd[5] = bnd[17] = 1;  // free variables
+    finish_lp(lp, bnd);
+    lp->verbose = 0;
+    std::vector<double> Dn(50, 1.0), Dm(30, 1.0);
+    // Dual priority: rows of degree up to the dense threshold precede all columns.
+    lp->pdf = 2;
+    inv_num(lp, Dn.data(), Dm.data());
+    factor_view v = factor_info();
+    {
+        // t = 2 free columns: three times one more than the 2nd smallest row degree.
+        std::vector<int> deg;
+        for (int i = 0; i < 30; ++i) deg.push_back(lp->kAt[i + 1] - lp->kAt[i]);
+        std::sort(deg.begin(), deg.end());
+        EXPECT_EQ(v.dense, 3 * (deg[1] + 1));
+    }
+    int first_col = 80;
+    for (int j = 0; j < 50; ++j) first_col = std::min(first_col, v.iperm[j]);
+    for (int i = 0; i < 30; ++i) {
+        const int deg = lp->kAt[i + 1] - lp->kAt[i];
+        if (deg <= v.dense) {
+            EXPECT_LT(v.iperm[50 + i], first_col) << "row " << i;
+        }
+    }
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+    inv_clo();
+    // Primal priority: a free variable comes after every bounded variable of low degree.
+    lp->pdf = 1;
+    inv_num(lp, Dn.data(), Dm.data());
+    v = factor_info();
+    for (int j = 0; j < 50; ++j) {
+        const int deg = lp->kA[j + 1] - lp->kA[j];
+        if (bnd[j] != 1 && deg <= v.dense) {  // bounded and of low degree
+            EXPECT_LT(v.iperm[j], v.iperm[5]);
+            EXPECT_LT(v.iperm[j], v.iperm[17]);
+        }
+    }
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+    inv_clo();
+    // A supplied classification replaces the priority's (the record keeps its array).
+    lp->tier = xmalloc<int>("tier", "n+m", 80);
+    for (int k = 0; k < 80; ++k) lp->tier[k] = k < 50 ? 1 : 0;
+    lp->dense = 1000;
+    inv_num(lp, Dn.data(), Dm.data());
+    v = factor_info();
+    for (int i = 0; i < 30; ++i)
+        for (int j = 0; j < 50; ++j) ASSERT_LT(v.iperm[50 + i], v.iperm[j]);
+    EXPECT_EQ(lp->tier[0], 1);
+    inv_clo();
+    xfree(lp->tier);
+    closelp(lp);
+}
+
+TEST(Order, AutomaticThresholdWithNoTarget) {
+    random_spec r{10, 10, 0.3};
+    LP *lp = make_lp(random_problem(r));
+    finish_lp(lp);  // no free variables: t = 0 under the dual priority
+    lp->verbose = 0;
+    lp->pdf = 2;
+    std::vector<double> Dn(10, 1.0), Dm(10, 1.0);
+    inv_num(lp, Dn.data(), Dm.data());
+    EXPECT_EQ(factor_info().dense, 3);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Order, LocalFillPenaltyHoldsPastTheIntRange) {
+    // n+m = 50000: the local-fill penalty (n+m)^2 exceeds 32 bits.  Rows (tier 0)
+    // must still all precede columns (tier 1).
+    const int n = 30000, m = 20000;
+    LP *lp = openlp();
+    lp->n = n;
+    lp->m = m;
+    lp->nz = n;
+    lp->A = xmalloc<double>("A", "nz", n);
+    lp->iA = xmalloc<int>("iA", "nz", n);
+    lp->kA = xmalloc<int>("kA", "n+1", n + 1);
+    for (int j = 0; j <= n; ++j) lp->kA[j] = j;
+    for (int j = 0; j < n; ++j) {
+        lp->iA[j] = j % m;
+        lp->A[j] = 1.0 + (j % 7);
+    }
+    finish_lp(lp);
+    lp->method = 2;
+    lp->pdf = 2;
+    lp->verbose = 3;
+    std::vector<double> Dn(n, 1.0), Dm(m, 1.0);
+    const std::string out = factor_output(lp, Dn, Dm);
+    EXPECT_NE(out.find("ordering penalty:      2500000000\n"), std::string::npos) << out.substr(0, 400);
+    const factor_view v = factor_info();
+    int last_row = 0, first_col = n + m;
+    for (int i = 0; i < m; ++i) last_row = std::max(last_row, v.iperm[n + i]);
+    for (int j = 0; j < n; ++j) first_col = std::min(first_col, v.iperm[j]);
+    EXPECT_LT(last_row, first_col);
+    expect_structure_sound(n, m);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Order, ColumnBlockingOfADenseSupernode) {
+    // A dense Q of order 201: one supernode whose first column has 200 entries.
+    const int n = 201;
+    dense_problem p;
+    p.n = n;
+    p.m = 0;
+    p.Q.assign(n, std::vector<double>(n, 0.01));
+    for (int j = 0; j < n; ++j) p.Q[j][j] = 10.0;
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    std::vector<double> Dn(n, 1.0);
+    inv_num(lp, Dn.data(), nullptr);
+    const factor_view v = factor_info();
+    ASSERT_EQ(v.nsuper, 1);
+    EXPECT_EQ(v.window, n);
+    // 4h-3 = 797, then columns while the working set stays within 3685 doubles.
+    EXPECT_EQ(v.split[0], 18);
+    EXPECT_EQ(v.split[1], 20);
+    expect_structure_sound(n, 0);
+    expect_matches_reference(lp, Dn.data(), nullptr);
+    inv_clo();
+    closelp(lp);
+}
+
+TEST(Order, OneSidedQuadraticPatternIsHandledSafely) {
+    // Q with only its lower triangle stored: the graph is made symmetric.
+    random_spec r{8, 12, 0.3, true};
+    dense_problem p = random_problem(r);
+    for (int i = 0; i < 12; ++i)
+        for (int j = i + 1; j < 12; ++j) p.Q[i][j] = 0.0;
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    for (int method = 0; method <= 2; ++method) {
+        lp->method = method;
+        std::vector<double> Dn(12, 1.0), Dm(8, 1.0);
+        inv_num(lp, Dn.data(), Dm.data());
+        expect_structure_sound(12, 8);
+        inv_clo();
+    }
+    closelp(lp);
+}
