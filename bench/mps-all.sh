@@ -30,7 +30,8 @@ if [ ! -x "$prog" ]; then
 fi
 manifest=$folder/MANIFEST.csv
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT INT TERM
+trap 'rm -f "$out"' EXIT
+trap 'exit 130' INT TERM
 
 printf '%-12s %-40s %5s %20s %9s %9s\n' problem status iter objective rel_err seconds
 total=0

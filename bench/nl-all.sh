@@ -56,13 +56,17 @@ for nl in "$folder"/*.nl; do
   if [ "$max_kb" -gt 0 ] && [ $(( $(stat -c %s "$nl") / 1024 )) -gt "$max_kb" ]; then continue; fi
   total=$((total + 1))
   ln -sf "$(cd "$(dirname "$nl")" && pwd)/$name.nl" "$work/$name.nl"
+  rm -f "$work/$name.sol"
   t0=$(now)
   out=$(cd "$work" && timeout "$timeout_s" "$orva" "$name" -AMPL 2>&1); rc=$?
   secs=$(awk -v a="$(now)" -v b="$t0" 'BEGIN { printf "%.3f", a - b }')
-  msg=$(printf '%s\n' "$out" | grep -m1 'ORVA 7.03: ' | sed 's/.*ORVA 7.03: //')
-  if [ $rc = 124 ]; then result="TIMEOUT"; elif [ -z "$msg" ]; then result="CRASH/ERROR(rc=$rc)"; else result=${msg%% (*}; fi
-  iters=$(printf '%s\n' "$msg" | sed -n 's/.*(\([0-9]*\) \(QP \)\{0,1\}iterations.*/\1/p')
-  obj=$(printf '%s\n' "$out" | sed -n 's/^primal objective //p' | head -1)
+  # Under -AMPL the ASL leaves the message to AMPL: it heads the .sol file (up to a blank line).
+  sol="$work/$name.sol"
+  msg=""
+  [ -f "$sol" ] && msg=$(awk 'NF == 0 { exit } { print }' "$sol" | tr '\n' '\v' | sed 's/.*ORVA 7.03: //' | tr '\v' '\n')
+  if [ $rc = 124 ]; then result="TIMEOUT"; elif [ -z "$msg" ]; then result="CRASH/ERROR(rc=$rc)"; else result=$(printf '%s\n' "$msg" | head -1); result=${result%% (*}; fi
+  iters=$(printf '%s\n' "$msg" | head -1 | sed -n 's/.*(\([0-9]*\) \(QP \)\{0,1\}iterations.*/\1/p')
+  obj=$(printf '%s\n' "$msg" | sed -n 's/^primal objective //p' | head -1)
   opt=$(optimum "$name")
   relerr=""
   if [ -n "$obj" ] && [ -n "$opt" ]; then
@@ -85,7 +89,7 @@ for nl in "$folder"/*.nl; do
     printf ' | %-22s %6s %8.2f %7s' "${pstatus:-none}" "${piters:--}" "$psecs" "$ratio"
   fi
   printf '\n'
-  rm -f "$work/$name.sol"
+  rm -f "$work/$name.sol" "$work/$name.nl"
 done
 echo "solved $solved of $total"
 if [ "$min_solved" -ge 0 ] && [ "$solved" -lt "$min_solved" ]; then exit 1; fi

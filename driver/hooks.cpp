@@ -12,6 +12,7 @@ double *Hf_a = nullptr;      // Q x, for the update hook
 int *iwork = nullptr;        // allocated only (kept for the record's layout of work)
 int *iwork_fg = nullptr;     // likewise, for the update-values hook
 double *Hf_a_h = nullptr;    // Q x, for the objective-model hook
+double *Hf_a_fg = nullptr;   // Q x, for the update-values hook
 
 // The selected objective (-1: none).
 int objective(ASL *asl) { return obj_no; }
@@ -22,6 +23,16 @@ void rows_into_At(ASL *asl, LP *lp, int first, int last) {
     for (int i = first; i < last; ++i) {
         int k = lp->kAt[i];
         for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) lp->At[k++] = lp->A[cg->goff];
+    }
+}
+
+// Lower sides of the nonlinear rows for their linearisation at x: the row reads
+// b0 <= c(x) + grad c(x)'(x' - x) <= b0 + r, that is b = b0 - (c(x) - grad c(x)'x).
+void linearise_rows(ASL *asl, LP *lp) {
+    for (int i = 0; i < nlc; ++i) {
+        double d = lp->R[i];
+        for (int k = lp->kAt[i]; k < lp->kAt[i + 1]; ++k) d -= lp->At[k] * lp->x[lp->iAt[k]];
+        lp->b[i] = lp->b0[i] - d;
     }
 }
 
@@ -81,11 +92,7 @@ int nl_update_ampl(LP *lp, int flag) {
         evals.jac_count++;
         jacval(lp->x, lp->A, nullptr);
         rows_into_At(asl, lp, 0, nlcons);
-        for (int i = 0; i < nlcons; ++i) {
-            double d = lp->R[i];
-            for (int k = lp->kAt[i]; k < lp->kAt[i + 1]; ++k) d -= lp->At[k] * lp->x[lp->iAt[k]];
-            lp->b[i] = lp->b0[i] - d;
-        }
+        linearise_rows(asl, lp);
     }
     const double t3 = xectim_();
     iwork = xrealloc<int>(iwork, "iwork", "n+1", n + 1);
@@ -150,6 +157,9 @@ int nl_update_fg_ampl(LP *lp) {
         evals.jac_count++;
         jacval(lp->x, lp->A, nullptr);
         rows_into_At(asl, lp, 0, m);
+        // The nonlinear rows' lower sides follow their new linearisation, so that the
+        // residual b - Ax + w at this point is the true b0 - c(x) + w of the row.
+        linearise_rows(asl, lp);
     }
     iwork_fg = xrealloc<int>(iwork_fg, "iwork", "n+1", n + 1);
     if (o < 0) return 0;
@@ -159,6 +169,14 @@ int nl_update_fg_ampl(LP *lp) {
     if (nerror) return 1;
     if (wants_gradient(asl, lp)) {
         objgrd(o, lp->x, lp->c, nullptr);
+        // The solver forms the dual residual at this point from c + Qx: keep c the model's
+        // linear term (gradient minus Qx) so that c + Qx is the gradient here, as after a
+        // full update, instead of counting the curvature twice.
+        if (lp->qnz > 0) {
+            Hf_a_fg = xrealloc<double>(Hf_a_fg, "Hf_a", "n", n);
+            smx(n, n, lp->Q, lp->kQ, lp->iQ, lp->x, Hf_a_fg);
+            for (int j = 0; j < n; ++j) lp->c[j] -= Hf_a_fg[j];
+        }
         evals.grad_time += xectim_() - t3;
     }
     return 0;

@@ -10,7 +10,7 @@ namespace {
 // the result writer use it), and it is never released.
 LP *the_lp = nullptr;
 
-[[maybe_unused]] void timing_report(FILE *f, double t1, double t2, double t3, double t4) {
+void timing_report(FILE *f, double t1, double t2, double t3, double t4) {
     Fprintf(f, "\nTimes (seconds):\nInput =  %g\nSolve =  %g\nOutput = %g\n", t2 - t1, t3 - t2,
             t4 - t3);
     Fprintf(f, "\nnn nonlinear evaluations = t seconds:\n");
@@ -45,7 +45,14 @@ int main1(int argc, char **argv) {
     lp->nl_update_h = nl_update_h_ampl;
     lp->nl_close = nl_close_ampl;
 
-    (void)t1;
+    const double t2 = xectim_();
+    const int result = solvelp(lp);
+    const double t3 = xectim_();
+    amplout(asl, lp, result);
+    const double t4 = xectim_();
+
+    if (opts.timing & 1) timing_report(stdout, t1, t2, t3, t4);
+    if (opts.timing & 2) timing_report(stderr, t1, t2, t3, t4);
     return 0;
 }
 

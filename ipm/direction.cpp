@@ -312,6 +312,10 @@ resid_sums residuals(run &R, measures *meas) {
         default: R.sigma[j] = sig; break;
         }
         S.sigma2 += R.sigma[j] * R.sigma[j];
+        // Any reduced cost of a boxed variable splits into its two bound duals; what
+        // must vanish is the residual of that split, else the complementarity sum says
+        // nothing about the gap.
+        if (meas && cls == BOXED) raise_to(M.dmax, std::fabs(R.sigma[j]));
     }
     if (meas) {
         M.cqnorm = std::sqrt(cq2);

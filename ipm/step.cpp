@@ -250,7 +250,9 @@ int take_step(run &R) {
             }
     }
     const double Psi0 = lp->max * lp->primal_obj + mu * barrier(R);
-    const double pi = std::sqrt(R.top.rho2 + R.top.nu28) / (R.bnorm + 1);
+    // Primal infeasibility of the point, over every primal residual (rows, ranges, and
+    // both bounds: a point that violates only upper bounds is infeasible too).
+    const double pi = std::sqrt(R.top.phi()) / (R.bnorm + 1);
     const double Delta0 = R.top.delta();
 
     const bool may_halve = lp->qnz > 0 && (lp->convex == 0 || lp->quadratic == 0);

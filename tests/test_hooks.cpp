@@ -152,6 +152,13 @@ TEST(Hooks, CandidateValuesFeedTheNextUpdate) {
     EXPECT_DOUBLE_EQ(lp->R[1], 4.0);
     EXPECT_DOUBLE_EQ(lp->primal_obj, 9.0 + 3.0);
     EXPECT_DOUBLE_EQ(lp->A[lp->kA[0]], 6.0);
+    // The first-order data are those of the model at the candidate: c + Qx is the
+    // objective's gradient there (2 x0, 3), and the nonlinear row's residual is its own.
+    std::vector<double> Qx(2);
+    smx(2, 2, lp->Q, lp->kQ, lp->iQ, lp->x, Qx.data());
+    EXPECT_DOUBLE_EQ(lp->c[0] + Qx[0], 6.0);
+    EXPECT_DOUBLE_EQ(lp->c[1] + Qx[1], 3.0);
+    EXPECT_DOUBLE_EQ(lp->b[0] - 6.0 * 3.0, 1.0 - 9.0);
     // Accepting it: flag 0 takes R and primal_obj as left, without evaluating them again.
     const int fun = evals.fun_count, con = evals.con_count;
     ASSERT_EQ(nl_update_ampl(lp, 0), 0);

@@ -1,0 +1,189 @@
+// The orva-mps program, run as a user would.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "mps_lines.h"
+#include "testlp.h"
+
+using mpstest::line;
+using orva::testing::bin;
+using orva::testing::run;
+
+namespace {
+
+// min -x - 2y  s.t.  x + y <= 4,  x - y >= -2 (ranged: at most 3),  0 <= x <= 3,  y free
+// above -1.  Optimum x = 1, y = 3: -7; with the objective constant 10 (RHS -10): 3.
+const std::string lp_text = "NAME          SMALL\nROWS\n" + line("N", "COST") + line("L", "CAP") + line("G", "DIFF") +
+                            "COLUMNS\n" + line("", "X", "COST", "-1.", "CAP", "1.") + line("", "X", "DIFF", "1.") +
+                            line("", "Y", "COST", "-2.", "CAP", "1.") + line("", "Y", "DIFF", "-1.") + "RHS\n" +
+                            line("", "RHS", "CAP", "4.", "DIFF", "-2.") + line("", "RHS", "COST", "-10.") +
+                            "RANGES\n" + line("", "RNG", "DIFF", "5.") + "BOUNDS\n" + line("UP", "BND", "X", "3.") +
+                            line("LO", "BND", "Y", "-1.") + "ENDATA\n";
+
+// min x^2 + xy + y^2 - 3x  s.t. x + y = 1: x = 1.5 - ... solved by hand below.
+//   Q = [[2, 1], [1, 2]], c = (-3, 0); with y = 1 - x: x^2 + x(1-x) + (1-x)^2 - 3x
+//   = x^2 - 4x + 1, minimum at x = 2: -3.
+const std::string qp_text = "NAME          QP\nROWS\n" + line("N", "OBJ") + line("E", "SUM") + "COLUMNS\n" +
+                            line("", "X", "OBJ", "-3.", "SUM", "1.") + line("", "Y", "SUM", "1.") + "RHS\n" +
+                            line("", "RHS", "SUM", "1.") + "BOUNDS\n" + line("FR", "BND", "X") + line("FR", "BND", "Y") +
+                            "QUADOBJ\n" + line("", "X", "X", "2.", "Y", "1.") + line("", "Y", "Y", "2.") + "ENDATA\n";
+
+std::string program() { return bin("orva-mps"); }
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// The value after "key: " on the last line that has it.
+double value_of(const std::string &out, const std::string &key) {
+    const std::size_t at = out.rfind("\n" + key + ": ");
+    if (at == std::string::npos) return NAN;
+    return std::atof(out.c_str() + at + key.size() + 3);
+}
+
+// The last n lines of a text.
+std::string tail(const std::string &text, int n) {
+    std::size_t at = text.size();
+    if (at && text[at - 1] == '\n') --at;
+    for (int k = 0; k < n && at != std::string::npos && at > 0; ++k) at = text.rfind('\n', at - 1);
+    return at == std::string::npos ? text : text.substr(at + 1);
+}
+
+class MpsProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = orva::testing::scratch_dir("mpsprog");
+        lp = mpstest::write_file(dir, "small.mps", lp_text);
+        qp = mpstest::write_file(dir, "qp.qps", qp_text);
+    }
+    std::string dir, lp, qp;
+};
+
+} // namespace
+
+TEST_F(MpsProgram, SolvesAndEndsWithTheFourLines) {
+    const auto r = run(program() + " " + lp);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Iter |"), std::string::npos);  // the log is on by default
+    const std::string end = tail(r.out, 5);
+    EXPECT_EQ(end.rfind("OPTIMAL SOLUTION FOUND\nprimal objective: ", 0), 0u) << end;
+    EXPECT_NE(end.find("\ndual objective: "), std::string::npos);
+    EXPECT_NE(end.find("\niterations: "), std::string::npos);
+    EXPECT_NE(end.find("\nseconds: "), std::string::npos);
+    EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6);
+    EXPECT_NEAR(value_of(r.out, "dual objective"), 3.0, 1e-5);
+    EXPECT_GT(value_of(r.out, "iterations"), 0);
+}
+
+TEST_F(MpsProgram, QuietRunPrintsOnlyTheResult) {
+    const auto r = run(program() + " verbose=0 " + qp);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("OPTIMAL SOLUTION FOUND\nprimal objective: ", 0), 0u) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
+    EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6);
+}
+
+TEST_F(MpsProgram, SettingsFromWordsAndSpecsFile) {
+    // An iteration limit of 1 stops the solve: still exit status 0.
+    auto r = run(program() + " iterlim=1 verbose=1 " + lp);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(tail(r.out, 5).rfind("ITERATION LIMIT\n", 0), 0u) << r.out;
+    EXPECT_EQ(value_of(r.out, "iterations"), 1);
+    const std::string specs = mpstest::write_file(dir, "specs", "* limits\niterlim 2\nverbose 0\n");
+    r = run(program() + " -s " + specs + " " + lp);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("ITERATION LIMIT\n", 0), 0u) << r.out;
+    EXPECT_EQ(value_of(r.out, "iterations"), 2);
+    // Words come after the specs file and override it; a flag by its bare name.
+    r = run(program() + " -s " + specs + " iterlim=50 convex " + lp);
+    EXPECT_EQ(r.out.rfind("OPTIMAL SOLUTION FOUND\n", 0), 0u) << r.out;
+}
+
+TEST_F(MpsProgram, ReportAndProblemFiles) {
+    const std::string sol = dir + "/out.sol", mps = dir + "/out.mps";
+    auto r = run(program() + " verbose=0 -o " + sol + " -w " + mps + " " + lp);
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string report = slurp(sol);
+    EXPECT_EQ(report.rfind("COLUMNS SECTION\n", 0), 0u);
+    EXPECT_NE(report.find("ROWS SECTION\n"), std::string::npos);
+    EXPECT_EQ(report.find("OB\n"), std::string::npos) << report;  // the solution is feasible
+    // The written problem solves to the same optimum.
+    r = run(program() + " verbose=0 " + mps);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6);
+}
+
+TEST_F(MpsProgram, MaximisationWrittenAndReadBack) {
+    // The negated objective maximised: max x + 2y - 10 has the optimum -3.
+    const std::string mps = dir + "/max.mps";
+    const std::string neg = mpstest::write_file(dir, "neg.mps",
+                                                "NAME          NEG\nROWS\n" + line("N", "COST") + line("L", "CAP") +
+                                                    line("G", "DIFF") + "COLUMNS\n" +
+                                                    line("", "X", "COST", "1.", "CAP", "1.") + line("", "X", "DIFF", "1.") +
+                                                    line("", "Y", "COST", "2.", "CAP", "1.") + line("", "Y", "DIFF", "-1.") +
+                                                    "RHS\n" + line("", "RHS", "CAP", "4.", "DIFF", "-2.") +
+                                                    line("", "RHS", "COST", "10.") + "RANGES\n" + line("", "RNG", "DIFF", "5.") +
+                                                    "BOUNDS\n" + line("UP", "BND", "X", "3.") + line("LO", "BND", "Y", "-1.") +
+                                                    "ENDATA\n");
+    auto r = run(program() + " verbose=0 max -w " + mps + " " + neg);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6);
+    EXPECT_EQ(slurp(mps).rfind("MAX\nNAME", 0), 0u);
+    r = run(program() + " verbose=0 " + mps);  // the MAX line keeps the sense
+    EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6) << r.out;
+}
+
+TEST_F(MpsProgram, StandardInputAndSeveralFiles) {
+    auto r = run(program() + " verbose=0 -", qp_text);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6) << r.out;
+    const std::size_t cut = lp_text.find("RHS\n");
+    const std::string a = mpstest::write_file(dir, "a.mps", lp_text.substr(0, cut));
+    const std::string b = mpstest::write_file(dir, "b.mps", lp_text.substr(cut));
+    r = run(program() + " verbose=0 " + a + " " + b);
+    EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6) << r.out;
+}
+
+TEST_F(MpsProgram, UsageAndFailures) {
+    auto r = run(program() + " -h");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: orva-mps [options] FILE...", 0), 0u);
+    r = run(program());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no problem file given"), std::string::npos);
+    r = run(program() + " -x " + lp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown option -x"), std::string::npos);
+    r = run(program() + " " + dir + "/missing.mps");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open file " + dir + "/missing.mps"), std::string::npos);
+    r = run(program() + " nosuch=3 " + lp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("bad setting: nosuch=3"), std::string::npos);
+    r = run(program() + " inftol=-1 " + lp);
+    EXPECT_EQ(r.status, 1);
+    r = run(program() + " -s " + mpstest::write_file(dir, "bad", "sigfig 6\nsteplen .5\n") + " " + lp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("at line 2"), std::string::npos) << r.err;
+    r = run(program() + " -s " + dir + "/nospecs " + lp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open specs file"), std::string::npos);
+    r = run(program() + " -o");
+    EXPECT_EQ(r.status, 1);
+    // Data errors of the reader end the run with status 1 and their message.
+    const std::string bad = mpstest::write_file(dir, "order.mps",
+                                                "NAME          X\nROWS\n" + line("N", "OBJ") + line("G", "R") +
+                                                    "COLUMNS\n" + line("", "A", "R", "1.") + line("", "B", "R", "1.") +
+                                                    line("", "A", "OBJ", "1.") + "ENDATA\n");
+    r = run(program() + " " + bad);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ORVA ERROR(35): column A        out of order in COLUMNS section"), std::string::npos);
+}
