@@ -34,7 +34,8 @@ using detail::ws;
 
 namespace {
 
-constexpr int leaf_width = 16;  // columns of a front factored without BLAS
+constexpr int leaf_width = 16;    // columns of a front factored without BLAS
+constexpr int square_block = 64;  // column blocks of a triangular update
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
@@ -75,6 +76,34 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
     const double *dK = ws.dip + fK;
 
     const double work = static_cast<double>(nrem) * nt * cK;
+    const int span = indmap[rows[nrem - 1]] - indmap[rows[0]] + 1;  // J's rows that K's rows reach
+    if (!contiguous && cK >= 4 && nt >= 8 && work >= 2048.0 && 10LL * nrem >= 6LL * span) {
+        // K's rows fill most of their span of J's rows: expand them into that span
+        // (zeros elsewhere) and update J in place, as if the rows were contiguous.
+        const int r0J = indmap[rows[0]];
+        const int tspan = rows[nt - 1] - rows[0] + 1;  // J's columns that the targets reach
+        reserve(ws.ctmp, ctmp_have, static_cast<long long>(span) * cK, "ctmp");
+        reserve(ws.wpack, wpack_have, static_cast<long long>(tspan) * cK, "wpack");
+        double *P = ws.ctmp, *Wp = ws.wpack;
+        std::memset(P, 0, sizeof(double) * static_cast<size_t>(span) * cK);
+        for (int k = 0; k < cK; ++k) {
+            const double *src = SK + static_cast<long long>(k) * ldK;
+            double *pc = P + static_cast<long long>(k) * span;
+            for (int b = 0; b < nrem; ++b) pc[indmap[rows[b]] - r0J] = src[b];
+            // J's own columns are its first rows, so the targets are P's first tspan rows.
+            const double dk = dK[k];
+            double *wd = Wp + static_cast<long long>(k) * tspan;
+            for (int a = 0; a < tspan; ++a) wd[a] = dk * pc[a];
+        }
+        double *Fbase = F + static_cast<long long>(rows[0] - f) * ld + r0J;
+        constexpr int tb = 64;
+        for (int a0 = 0; a0 < tspan; a0 += tb) {
+            const int w = std::min(tb, tspan - a0);
+            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, span - a0, w, cK, -1.0, P + a0, span,
+                        Wp + a0, tspan, 1.0, Fbase + static_cast<long long>(a0) * ld + a0, ld);
+        }
+        return nt;
+    }
     if (cK >= 4 && nt >= 2 && work >= 2048.0) {
         // BLAS: W = D_K times K's target rows (packed), C = L_K(rows) W' subtracted from J.
         reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * cK, "wpack");
@@ -223,9 +252,18 @@ void factor_range(numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
         double *wd = Wp + static_cast<long long>(k) * nc;
         for (int a = 0; a < nc; ++a) wd[a] = dk * src[a];
     }
-    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - mid, nc, kb, -1.0,
-                F + static_cast<long long>(j0) * ld + mid, ld, Wp, nc, 1.0,
-                F + static_cast<long long>(mid) * ld + mid, ld);
+    // The rows below the range: one product.
+    if (ld > j1)
+        cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - j1, nc, kb, -1.0,
+                    F + static_cast<long long>(j0) * ld + j1, ld, Wp, nc, 1.0,
+                    F + static_cast<long long>(mid) * ld + j1, ld);
+    // The square of the second half: its lower triangle, by column blocks.
+    for (int c0 = mid; c0 < j1; c0 += square_block) {
+        const int w = std::min(square_block, j1 - c0);
+        cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, j1 - c0, w, kb, -1.0,
+                    F + static_cast<long long>(j0) * ld + c0, ld, Wp + (c0 - mid), nc, 1.0,
+                    F + static_cast<long long>(c0) * ld + c0, ld);
+    }
     factor_range(cx, f, mid, j1, h, F, ld);
 }
 
