@@ -190,7 +190,7 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
 
 // The pivot rule for column j of the front, column i of the ip order; returns the pivot.
 // Dependent pivots are flagged in cx.dep (by position) and reported afterwards.
-__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) double pivot(numctx &cx, int i, double *col, int j, int h) {
+inline double pivot(numctx &cx, int i, double *col, int j, int h) {
     double d = col[j];
     const int p = ws.ip2pos[i];
     const int v = ws.perm[p];
@@ -351,7 +351,9 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
         const int *Jrows = ws.brows + ws.bstart[J];
         const int ld = ws.bstart[J + 1] - ws.bstart[J];
         double *F = ws.S + ws.soff[J];
-        std::memset(F, 0, sizeof(double) * static_cast<size_t>(ld) * c);
+        // Only the lower trapezoid of the front is ever read.
+        for (int cc = 0; cc < c; ++cc)
+            std::memset(F + static_cast<long long>(cc) * ld + cc, 0, sizeof(double) * (ld - cc));
         for (int t = 0; t < ld; ++t) cx.indmap[Jrows[t]] = t;
 
         // Load K's entries of J's columns.
