@@ -37,7 +37,7 @@ namespace {
 constexpr int leaf_width = 16;    // columns of a front factored without BLAS
 constexpr int square_block = 96;  // column blocks of a front's update by its earlier columns
 constexpr int target_block = 96;  // target columns of one BLAS update between blocks
-constexpr int source_block = 128; // source columns packed at a time
+constexpr int source_block = 64;  // source columns packed at a time
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
