@@ -60,10 +60,11 @@ for nl in "$folder"/*.nl; do
   t0=$(now)
   out=$(cd "$work" && timeout "$timeout_s" "$orva" "$name" -AMPL 2>&1); rc=$?
   secs=$(awk -v a="$(now)" -v b="$t0" 'BEGIN { printf "%.3f", a - b }')
-  # Under -AMPL the ASL leaves the message to AMPL: it heads the .sol file (up to a blank line).
+  # Under -AMPL the ASL leaves the message to AMPL: it heads the .sol file (up to a blank line;
+  # in the binary form of the file, non-printing record marks end it).
   sol="$work/$name.sol"
   msg=""
-  [ -f "$sol" ] && msg=$(awk 'NF == 0 { exit } { print }' "$sol" | tr '\n' '\v' | sed 's/.*ORVA 7.03: //' | tr '\v' '\n')
+  [ -f "$sol" ] && msg=$(tr -c '\11\12\15\40-\176' '\n' < "$sol" | awk '/ORVA 7.03: / { seen = 1 } seen && NF == 0 { exit } seen { print }' | tr '\n' '\v' | sed 's/.*ORVA 7.03: //' | tr '\v' '\n')
   if [ $rc = 124 ]; then result="TIMEOUT"; elif [ -z "$msg" ]; then result="CRASH/ERROR(rc=$rc)"; else result=$(printf '%s\n' "$msg" | head -1); result=${result%% (*}; fi
   iters=$(printf '%s\n' "$msg" | head -1 | sed -n 's/.*(\([0-9]*\) \(QP \)\{0,1\}iterations.*/\1/p')
   obj=$(printf '%s\n' "$msg" | sed -n 's/^primal objective //p' | head -1)

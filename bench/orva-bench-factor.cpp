@@ -6,17 +6,18 @@
 // (A by columns, its transpose, the variable and row classes, Q with both triangles
 // for a nonlinear objective, Dn and Dm spread over 1e-4..1e4), times the symbolic
 // phase, the numeric factorization (median of `reps` calls) and one solve, and
-// prints one line:
+// prints one line (times are processor seconds of the process):
 //   factor n= m= lnz= flops= symbolic_s= numeric_s= solve_s= gflops= dense_gflops= ratio= rss_mb=
 // dense_gflops is the rate of a single-threaded dgemm of order 1000 measured in the
-// same run (in a child process, so that its matrices do not count in rss_mb).
+// same run: the median of measurements taken between the factorizations (in a child
+// process, so that its matrices do not count in rss_mb).
 #include <cblas.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,47 +34,80 @@
 
 namespace {
 
+// Processor time of this process (single-threaded): unlike wall time it does not
+// count the time slices that other programs take on a shared machine.
 double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + 1e-9 * ts.tv_nsec;
 }
 
-// Rate of C = A B for three 1000 x 1000 matrices, single-threaded, best of three.
-double dense_rate() {
-    const int n = 1000;
-    std::vector<double> A(size_t(n) * n), B(size_t(n) * n), C(size_t(n) * n, 0.0);
-    std::mt19937 gen(1);
-    std::uniform_real_distribution<double> U(-1, 1);
-    for (auto &x : A) x = U(gen);
-    for (auto &x : B) x = U(gen);
-    double best = 1e300;
-    for (int rep = 0; rep < 3; ++rep) {
+// Rate of one C = A B of three 1000 x 1000 matrices, single-threaded.
+struct dense_bench {
+    int n = 1000;
+    std::vector<double> A, B, C;
+    dense_bench() : A(size_t(n) * n), B(size_t(n) * n), C(size_t(n) * n, 0.0) {
+        std::mt19937 gen(1);
+        std::uniform_real_distribution<double> U(-1, 1);
+        for (auto &x : A) x = U(gen);
+        for (auto &x : B) x = U(gen);
+    }
+    double rate() {
         const double t0 = now();
         cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n,
                     0.0, C.data(), n);
-        best = std::min(best, now() - t0);
+        return 2.0 * n * n * n / (now() - t0) / 1e9;
     }
-    return 2.0 * n * n * n / best / 1e9;
-}
+};
 
-double dense_rate_in_child() {
-    int fd[2];
-    if (pipe(fd) != 0) return dense_rate();
-    const pid_t pid = fork();
-    if (pid < 0) return dense_rate();
-    if (pid == 0) {
-        close(fd[0]);
-        openblas_set_num_threads(1);
-        const double r = dense_rate();
-        if (write(fd[1], &r, sizeof r) != sizeof r) _exit(1);
-        _exit(0);
+// The dense measurements run in a child process (so that their matrices do not count
+// in this process's peak memory), one on each request, interleaved with the
+// factorizations so that both see the same load of the machine.
+struct dense_child {
+    int req = -1, ans = -1;
+    pid_t pid = -1;
+    dense_child() {
+        int a[2], b[2];
+        if (pipe(a) != 0 || pipe(b) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            close(a[1]);
+            close(b[0]);
+            openblas_set_num_threads(1);
+            dense_bench d;
+            char c;
+            while (read(a[0], &c, 1) == 1) {
+                const double r = d.rate();
+                if (write(b[1], &r, sizeof r) != sizeof r) break;
+            }
+            _exit(0);
+        }
+        close(a[0]);
+        close(b[1]);
+        req = a[1];
+        ans = b[0];
     }
-    close(fd[1]);
-    double r = 0;
-    if (read(fd[0], &r, sizeof r) != sizeof r) r = 0;
-    close(fd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return r;
+    double measure() {
+        if (pid <= 0) return 0.0;
+        const char c = 'x';
+        double r = 0;
+        if (write(req, &c, 1) != 1 || read(ans, &r, sizeof r) != sizeof r) return 0.0;
+        return r;
+    }
+    ~dense_child() {
+        if (pid > 0) {
+            close(req);
+            close(ans);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+    }
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t k = v.size();
+    return k == 0 ? 0.0 : k % 2 ? v[k / 2] : 0.5 * (v[k / 2 - 1] + v[k / 2]);
 }
 
 } // namespace
@@ -86,7 +120,7 @@ int main(int argc, char **argv) {
     const int reps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const unsigned seed = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 1;
     openblas_set_num_threads(1);
-    const double dense_gflops = dense_rate_in_child();
+    dense_child dense;
 
     ASL *asl = ASL_alloc(ASL_read_pfgh);
     FILE *nl = jac0dim(argv[1], static_cast<fint>(std::strlen(argv[1])));
@@ -181,16 +215,30 @@ int main(int argc, char **argv) {
     inv_num(lp, Dn.data(), Dm.data());
     const double first = now() - t0;
     const factor_view v = factor_info();
+    if (getenv("ORVA_BENCH_DETAIL")) {
+        struct rusage r1 {};
+        getrusage(RUSAGE_SELF, &r1);
+        long long big = 0;
+        for (int s2 = 0; s2 < v.nblk; ++s2) big = std::max<long long>(big, v.bsize[s2]);
+        Fprintf(Stderr, "detail: nsuper=%d nblk=%d window=%d maxfront=%lld rss_after_first=%.1f pdf=%d dense=%d\n",
+                v.nsuper, v.nblk, v.window, big, r1.ru_maxrss / 1024.0, v.pdf, v.dense);
+    }
     const double symbolic_s = v.symbolic_seconds;
-    std::vector<double> times;
+    std::vector<double> times, rates;
+    rates.push_back(dense.measure());
     for (int r = 0; r < reps; ++r) {
         t0 = now();
         inv_num(lp, Dn.data(), Dm.data());
         times.push_back(now() - t0);
+        rates.push_back(dense.measure());
     }
-    std::sort(times.begin(), times.end());
-    const double numeric_s = times[times.size() / 2];
+    const double numeric_s = median(times);
+    const double dense_gflops = median(rates);
     (void)first;
+    if (getenv("ORVA_BENCH_DETAIL"))
+        Fprintf(Stderr, "detail: numeric min %.4f max %.4f, dense min %.2f max %.2f\n",
+                *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()),
+                *std::min_element(rates.begin(), rates.end()), *std::max_element(rates.begin(), rates.end()));
 
     std::vector<double> bx(n), by(m);
     for (int j = 0; j < n; ++j) bx[j] = 1.0 + (j % 3);

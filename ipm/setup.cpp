@@ -204,9 +204,6 @@ void setup(run &R) {
     R.Dm = work("Dm", "m", m);
     R.Qx = work("Qx", "n", n);
     R.eigv = work("eigv", "n", n);
-    R.cmodel = work("cmodel", "n", n);
-    R.Amodel = work("Amodel", "nz", lp->kA[n]);
-    R.Atmodel = work("Atmodel", "nz", lp->kA[n]);
 
     if (lp->verbose >= 2) {
         std::printf(
@@ -260,7 +257,7 @@ void release(run &R) {
                        &R.dt,    &R.dv,     &R.dg,     &R.w0,     &R.x0,     &R.y0,  &R.z0,
                        &R.p0,    &R.q0,     &R.s0,     &R.t0,     &R.v0,     &R.g0,  &R.alpha,
                        &R.beta,  &R.rho,    &R.sigma,  &R.tau,    &R.nu,     &R.gammaz,
-                       &R.gammaw, &R.gammas, &R.gammaq, &R.Dn,    &R.Dm,     &R.Qx,  &R.eigv, &R.cmodel, &R.Amodel, &R.Atmodel};
+                       &R.gammaw, &R.gammas, &R.gammaq, &R.Dn,    &R.Dm,     &R.Qx,  &R.eigv};
     for (double **v : vecs) xfree(*v);
 }
 

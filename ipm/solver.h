@@ -53,8 +53,6 @@ struct run {
     double *gammaz = nullptr, *gammaw = nullptr, *gammas = nullptr, *gammaq = nullptr;
     double *Dn = nullptr, *Dm = nullptr;
     double *Qx = nullptr, *eigv = nullptr;
-    double *cmodel = nullptr;  // c of the current model, kept over the candidate evaluations
-    double *Amodel = nullptr, *Atmodel = nullptr;  // values of A and At of the current model
 
     // Class counts.
     int nfree = 0, nlower = 0, nupper = 0, nboxed = 0;

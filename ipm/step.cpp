@@ -167,23 +167,6 @@ double barrier(const run &R) {
     return B;
 }
 
-// The linear data of this iteration's model: c, and the values of A and At.
-void save_model(run &R) {
-    const LP *lp = R.lp;
-    const int nz = lp->kA[R.n];
-    std::copy(lp->c, lp->c + R.n, R.cmodel);
-    std::copy(lp->A, lp->A + nz, R.Amodel);
-    std::copy(lp->At, lp->At + nz, R.Atmodel);
-}
-
-void keep_model(run &R) {
-    LP *lp = R.lp;
-    const int nz = lp->kA[R.n];
-    std::copy(R.cmodel, R.cmodel + R.n, lp->c);
-    std::copy(R.Amodel, R.Amodel + nz, lp->A);
-    std::copy(R.Atmodel, R.Atmodel + nz, lp->At);
-}
-
 } // namespace
 
 void restore(run &R) {
@@ -272,19 +255,12 @@ int take_step(run &R) {
     const double pi = std::sqrt(R.top.phi()) / (R.bnorm + 1);
     const double Delta0 = R.top.delta();
 
-    save_model(R);
     const bool may_halve = lp->qnz > 0 && (lp->convex == 0 || lp->quadratic == 0);
     int M = 0, failures = 0;
     for (;;) {
         if (R.eqqp) ahp = ahd = 1.0;
         move(R, ahp, ahd);
-        const int failed = lp->nl_update_fg(lp);
-        // The hook may have put the objective's gradient and the Jacobian at the
-        // candidate into c, A and At.  The residuals of the step control measure this
-        // iteration's model (c + Qx its gradient, A its constraint matrix), so its data
-        // go back; the update hook renews the model once a point is accepted.
-        keep_model(R);
-        if (failed != 0) {
+        if (lp->nl_update_fg(lp) != 0) {
             // The functions cannot be evaluated there: halve the step and try again.
             ahp *= 2;
             ahd *= 2;
@@ -292,7 +268,6 @@ int take_step(run &R) {
             // Not even a tiny step can be evaluated: stay at the saved point.
             restore(R);
             lp->nl_update_fg(lp);
-            keep_model(R);
             break;
         }
         const resid_sums S1 = residuals(R, nullptr);

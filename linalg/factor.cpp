@@ -34,8 +34,7 @@ using detail::ws;
 
 namespace {
 
-constexpr int panel_width = 32;     // columns factored before a BLAS trailing update
-constexpr int source_block = 256;   // source columns packed at a time for an update
+constexpr int leaf_width = 16;  // columns of a front factored without BLAS
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
@@ -45,7 +44,7 @@ void reserve(double *&buf, long long &have, long long need, const char *name) {
     have = want;
 }
 
-long long pack_have = 0, wpack_have = 0, ctmp_have = 0, front_have = 0;
+long long wpack_have = 0, ctmp_have = 0;
 
 // Factor state shared by the routines of one inv_num call.
 struct numctx {
@@ -55,66 +54,66 @@ struct numctx {
     int verbose;
     double maxdiag;
     int *link, *length, *indmap;
+    char *dep;     // dependent pivots, by position
     double *temp;  // tmpsiz doubles: one column of a small update
 };
 
-// Subtracts from the front of J the update of the earlier supernode K.
-void update_from(numctx &cx, int K, int J, double *F, int ld) {
-    const int fK = ws.xsuper[K], cK = ws.xsuper[K + 1] - fK;
-    const int hK = ws.kAAt[fK + 1] - ws.kAAt[fK];
+// Subtracts from the front of block J (ld rows) the update of the earlier block K:
+// for every target column t of J among K's remaining rows and every remaining row
+// r at or below t, the sum over K's columns k of L_rk d_k L_tk.
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int update_from(numctx &cx, int K, int J, double *F, int ld) {
+    const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
+    const int ldK = ws.bstart[K + 1] - ws.bstart[K];
     const int nrem = cx.length[K];
-    const int t0 = hK - nrem;
-    const int *rows = ws.iAAt + ws.kAAt[fK] + t0;
-    const int f = ws.xsuper[J], endJ = ws.xsuper[J + 1];
-    int nt = 0;
-    while (nt < nrem && rows[nt] < endJ) ++nt;
+    const int r0 = ldK - nrem;
+    const int *rows = ws.brows + ws.bstart[K] + r0;
+    const int f = ws.xblk[J], endJ = ws.xblk[J + 1];
+    const int nt = static_cast<int>(std::lower_bound(rows, rows + nrem, endJ) - rows);
     const int *indmap = cx.indmap;
     const bool contiguous = indmap[rows[nrem - 1]] - indmap[rows[0]] == nrem - 1;
-    const double *AAt = ws.AAt;
-    const double *dK = ws.diag + fK;
-
-    // Column k of K from its first remaining row: AAt + kAAt[fK+k] + (t0 - k).
-    auto colK = [&](int k) { return AAt + ws.kAAt[fK + k] + (t0 - k); };
+    const double *SK = ws.S + ws.soff[K] + r0;  // K's column k from its first remaining row: SK + k*ldK
+    const double *dK = ws.dip + fK;
 
     const double work = static_cast<double>(nrem) * nt * cK;
-    if (cK >= 4 && nt >= 4 && work >= 4096.0) {
-        // BLAS: P = K's remaining rows (packed), W = D_K times K's target rows,
-        // C = P W' subtracted from J.
-        const int r0 = indmap[rows[0]];
-        double *Fdst = F + static_cast<long long>(rows[0] - f) * ld + r0;
-        for (int k0 = 0; k0 < cK; k0 += source_block) {
-            const int kb = std::min(source_block, cK - k0);
-            reserve(ws.pack, pack_have, static_cast<long long>(nrem) * kb, "pack");
-            reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * kb, "wpack");
-            double *P = ws.pack, *Wp = ws.wpack;
-            for (int k = 0; k < kb; ++k) {
-                const double *src = colK(k0 + k);
-                double *dst = P + static_cast<long long>(k) * nrem;
-                std::memcpy(dst, src, sizeof(double) * nrem);
-                const double dk = dK[k0 + k];
-                double *wd = Wp + static_cast<long long>(k) * nt;
-                for (int a = 0; a < nt; ++a) wd[a] = dk * src[a];
-            }
+    if (cK >= 4 && nt >= 2 && work >= 2048.0) {
+        // BLAS: W = D_K times K's target rows (packed), C = L_K(rows) W' subtracted from J.
+        reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * cK, "wpack");
+        double *Wp = ws.wpack;
+        for (int k = 0; k < cK; ++k) {
+            const double *src = SK + static_cast<long long>(k) * ldK;
+            const double dk = dK[k];
+            double *wd = Wp + static_cast<long long>(k) * nt;
+            for (int a = 0; a < nt; ++a) wd[a] = dk * src[a];
+        }
+        // Target columns in groups, each with the rows at and below its first one:
+        // only the lower triangle of the targets' square is computed (up to the
+        // group's own small triangle), and a group's result is scattered while hot.
+        constexpr int tb = 96;
+        for (int a0 = 0; a0 < nt; a0 += tb) {
+            const int w = std::min(tb, nt - a0), mrows = nrem - a0;
             if (contiguous) {
-                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, kb, -1.0, P, nrem,
-                            Wp, nt, 1.0, Fdst, ld);
+                double *Fdst = F + static_cast<long long>(rows[a0] - f) * ld + indmap[rows[a0]];
+                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, cK, -1.0, SK + a0, ldK,
+                            Wp + a0, nt, 1.0, Fdst, ld);
             } else {
-                reserve(ws.ctmp, ctmp_have, static_cast<long long>(nrem) * nt, "ctmp");
+                reserve(ws.ctmp, ctmp_have, static_cast<long long>(mrows) * w, "ctmp");
                 double *C = ws.ctmp;
-                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, nrem, nt, kb, 1.0, P, nrem,
-                            Wp, nt, 0.0, C, nrem);
-                for (int a = 0; a < nt; ++a) {
-                    double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
-                    const double *Cc = C + static_cast<long long>(a) * nrem;
-                    for (int b = a; b < nrem; ++b) Fc[indmap[rows[b]]] -= Cc[b];
+                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, cK, 1.0, SK + a0, ldK,
+                            Wp + a0, nt, 0.0, C, mrows);
+                for (int a = 0; a < w; ++a) {
+                    double *Fc = F + static_cast<long long>(rows[a0 + a] - f) * ld;
+                    const double *Cc = C + static_cast<long long>(a) * mrows;
+                    const int *rr = rows + a0;
+                    for (int b = a; b < mrows; ++b) Fc[indmap[rr[b]]] -= Cc[b];
                 }
             }
         }
-        return;
+        return nt;
     }
 
     // Plain path: one target column at a time, source columns four at a time.
     double *acc = cx.temp;
+    auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
     for (int a = 0; a < nt; ++a) {
         double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
         const int len = nrem - a;
@@ -125,113 +124,114 @@ void update_from(numctx &cx, int K, int J, double *F, int ld) {
             out = acc;
             for (int i = 0; i < len; ++i) acc[i] = 0.0;
         }
+        const double sg = contiguous ? -1.0 : 1.0;
         int k = 0;
         for (; k + 4 <= cK; k += 4) {
             const double *L0 = colK(k) + a, *L1 = colK(k + 1) + a, *L2 = colK(k + 2) + a,
                          *L3 = colK(k + 3) + a;
-            const double w0 = dK[k] * L0[0], w1 = dK[k + 1] * L1[0], w2 = dK[k + 2] * L2[0],
-                         w3 = dK[k + 3] * L3[0];
-            if (contiguous)
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
-            else
-                for (int i = 0; i < len; ++i) out[i] += L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
+            const double w0 = sg * dK[k] * L0[0], w1 = sg * dK[k + 1] * L1[0],
+                         w2 = sg * dK[k + 2] * L2[0], w3 = sg * dK[k + 3] * L3[0];
+            for (int i = 0; i < len; ++i) out[i] += L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
         }
         for (; k < cK; ++k) {
             const double *L0 = colK(k) + a;
-            const double w0 = dK[k] * L0[0];
+            const double w0 = sg * dK[k] * L0[0];
             if (w0 == 0.0) continue;
-            if (contiguous)
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
-            else
-                for (int i = 0; i < len; ++i) out[i] += L0[i] * w0;
+            for (int i = 0; i < len; ++i) out[i] += L0[i] * w0;
         }
         if (!contiguous) {
             const int *rr = rows + a;
-            for (int i = 0; i < len; ++i) {
-                Fc[indmap[rr[i]]] -= acc[i];
-                acc[i] = 0.0;
-            }
+            for (int i = 0; i < len; ++i) Fc[indmap[rr[i]]] -= acc[i];
         }
     }
+    return nt;
 }
 
-// The pivot rule for column j of the front (position p); returns the pivot.
-double pivot(numctx &cx, int p, double *col, int j, int h) {
+// The pivot rule for column j of the front, column i of the ip order; returns the pivot.
+// Dependent pivots are flagged in cx.dep (by position) and reported afterwards.
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) double pivot(numctx &cx, int i, double *col, int j, int h) {
     double d = col[j];
+    const int p = ws.ip2pos[i];
     const int v = ws.perm[p];
-    const int n = cx.n;
-    const int len = h - j;  // entries of L below the diagonal
+    const int len = h - j;  // entries of the front's column below the diagonal
     double *below = col + j + 1;
     if (ws.epsnum * cx.maxdiag >= std::fabs(d)) {
         ++ws.ndep;
-        if (cx.verbose >= 3) {
-            if (v < n) {
-                if (cx.lp->collab)
-                    std::printf("dep col: i=%d, lab=%s, dn=%10.2e \n", v, cx.lp->collab[v], cx.Dn[v]);
-            } else if (cx.lp->rowlab) {
-                std::printf("dep row: i=%d, lab=%s, dm=%10.2e \n", v - n, cx.lp->rowlab[v - n],
-                            cx.Dm[v - n]);
-            }
-        }
+        cx.dep[p] = 1;
+        // Rows of the front outside the column's structure hold zeros, so the largest
+        // entry is that of the column of L (0 when it has no entries).
         double big = 0.0;
-        for (int i = 0; i < len; ++i) big = std::max(big, std::fabs(below[i]));
-        if (len == 0 || big < 0.01)
+        for (int k = 0; k < len; ++k) big = std::max(big, std::fabs(below[k]));
+        if (big < 0.01)
             ws.mark[p] = 0;
         else
-            d = v < n ? -1e-8 : 1e-8;
+            d = v < cx.n ? -1e-8 : 1e-8;
     }
-    ws.diag[p] = d;
+    ws.dip[i] = d;
     if (ws.mark[p]) {
-        for (int i = 0; i < len; ++i) below[i] /= d;
+        const double inv = 1.0 / d;
+        for (int k = 0; k < len; ++k) below[k] *= inv;
     } else {
-        for (int i = 0; i < len; ++i) below[i] = 0.0;
+        for (int k = 0; k < len; ++k) below[k] = 0.0;
     }
     return d;
 }
 
-// Factors the assembled front of supernode J (first position f, c columns).
-void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
-    for (int j0 = 0; j0 < c; j0 += panel_width) {
-        const int j1 = std::min(c, j0 + panel_width);
-        for (int j = j0; j < j1; ++j) {
-            double *col = F + static_cast<long long>(j) * ld;
-            const int len = ld - j;
-            double *out = col + j;
-            int k = j0;
-            for (; k + 4 <= j; k += 4) {
-                const double *L0 = F + static_cast<long long>(k) * ld + j;
-                const double *L1 = L0 + ld, *L2 = L1 + ld, *L3 = L2 + ld;
-                const double w0 = ws.diag[f + k] * L0[0], w1 = ws.diag[f + k + 1] * L1[0],
-                             w2 = ws.diag[f + k + 2] * L2[0], w3 = ws.diag[f + k + 3] * L3[0];
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
-            }
-            for (; k < j; ++k) {
-                const double *L0 = F + static_cast<long long>(k) * ld + j;
-                const double w0 = ws.diag[f + k] * L0[0];
-                if (w0 == 0.0) continue;
-                for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
-            }
-            pivot(cx, f + j, col, j, h);
+// Columns [j0, j1) of a front, column by column: each is updated by the earlier
+// columns of the range (those before j0 have been applied already), then the pivot
+// rule decides it and it is scaled.
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void factor_columns(
+    numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
+    for (int j = j0; j < j1; ++j) {
+        double *col = F + static_cast<long long>(j) * ld;
+        const int len = ld - j;
+        double *out = col + j;
+        int k = j0;
+        for (; k + 4 <= j; k += 4) {
+            const double *L0 = F + static_cast<long long>(k) * ld + j;
+            const double *L1 = L0 + ld, *L2 = L1 + ld, *L3 = L2 + ld;
+            const double w0 = ws.dip[f + k] * L0[0], w1 = ws.dip[f + k + 1] * L1[0],
+                         w2 = ws.dip[f + k + 2] * L2[0], w3 = ws.dip[f + k + 3] * L3[0];
+            for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
         }
-        if (j1 >= c) break;
-        // Trailing update of columns j1..c-1 by the panel j0..j1-1.
-        const int kb = j1 - j0, nc = c - j1;
-        reserve(ws.wpack, wpack_have, static_cast<long long>(nc) * kb, "wpack");
-        double *Wp = ws.wpack;
-        for (int k = 0; k < kb; ++k) {
-            const double dk = ws.diag[f + j0 + k];
-            const double *src = F + static_cast<long long>(j0 + k) * ld + j1;
-            double *wd = Wp + static_cast<long long>(k) * nc;
-            for (int a = 0; a < nc; ++a) wd[a] = dk * src[a];
+        for (; k < j; ++k) {
+            const double *L0 = F + static_cast<long long>(k) * ld + j;
+            const double w0 = ws.dip[f + k] * L0[0];
+            if (w0 == 0.0) continue;
+            for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
         }
-        constexpr int cb = 128;  // column blocks keep the wasted upper triangle small
-        for (int c0 = j1; c0 < c; c0 += cb) {
-            const int w = std::min(cb, c - c0);
-            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - c0, w, kb, -1.0,
-                        F + static_cast<long long>(j0) * ld + c0, ld, Wp + (c0 - j1), nc, 1.0,
-                        F + static_cast<long long>(c0) * ld + c0, ld);
-        }
+        pivot(cx, f + j, col, j, h);
     }
+}
+
+// Factors columns [j0, j1) of the front of the block starting at f: recursively, the
+// first half, then the update of the second half by it (BLAS), then the second half.
+void factor_range(numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
+    if (j1 - j0 <= leaf_width) {
+        factor_columns(cx, f, j0, j1, h, F, ld);
+        return;
+    }
+    const int mid = j0 + (j1 - j0) / 2;
+    factor_range(cx, f, j0, mid, h, F, ld);
+    // Columns [mid, j1), rows from mid down, minus L(:, j0:mid) D L(mid:j1, j0:mid)'.
+    const int kb = mid - j0, nc = j1 - mid;
+    reserve(ws.wpack, wpack_have, static_cast<long long>(nc) * kb, "wpack");
+    double *Wp = ws.wpack;
+    for (int k = 0; k < kb; ++k) {
+        const double dk = ws.dip[f + j0 + k];
+        const double *src = F + static_cast<long long>(j0 + k) * ld + mid;
+        double *wd = Wp + static_cast<long long>(k) * nc;
+        for (int a = 0; a < nc; ++a) wd[a] = dk * src[a];
+    }
+    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - mid, nc, kb, -1.0,
+                F + static_cast<long long>(j0) * ld + mid, ld, Wp, nc, 1.0,
+                F + static_cast<long long>(mid) * ld + mid, ld);
+    factor_range(cx, f, mid, j1, h, F, ld);
+}
+
+// Factors the assembled front of a block (first column f, c columns, ld rows).
+void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
+    factor_range(cx, f, 0, c, h, F, ld);
 }
 
 extern "C" void openblas_set_num_threads(int) __attribute__((weak));
@@ -284,7 +284,10 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     cx.m = m;
     cx.verbose = lp->verbose;
     cx.maxdiag = maxv(diag, N);
-    const int ns = ws.nsuper;
+    if (!ws.dip) ws.dip = xmalloc<double>("dip", "m2", N);
+    for (int i = 0; i < N; ++i) ws.dip[i] = diag[ws.ip2pos[i]];
+    cx.dep = xcalloc<char>("dep", "m2", N);
+    const int ns = ws.nblk;  // at most nsuper
     cx.link = xmalloc<int>("link", "nsuper", ns);
     cx.indmap = xmalloc<int>("indmap", "m2", N);
     cx.length = xmalloc<int>("length", "nsuper", ns);
@@ -293,43 +296,37 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     ws.ndep = 0;
     for (int S = 0; S < ns; ++S) cx.link[S] = -1;
 
-    reserve(ws.front, front_have, ws.frontsiz, "front");
-    double *F = ws.front;
+    if (!ws.S) ws.S = xmalloc<double>("S", "ssize", ws.ssize);
     const double *A = lp->A;
     const int nzA = ws.nzA;
 
     for (int J = 0; J < ns; ++J) {
-        const int f = ws.xsuper[J], c = ws.xsuper[J + 1] - f;
-        const int h = ws.kAAt[f + 1] - ws.kAAt[f];
-        const int ld = h + 1;
-        const int *Jrows = ws.iAAt + ws.kAAt[f];
+        const int f = ws.xblk[J], c = ws.xblk[J + 1] - f;
+        const int *Jrows = ws.brows + ws.bstart[J];
+        const int ld = ws.bstart[J + 1] - ws.bstart[J];
+        double *F = ws.S + ws.soff[J];
         std::memset(F, 0, sizeof(double) * static_cast<size_t>(ld) * c);
-        cx.indmap[f] = 0;
-        for (int t = 0; t < h; ++t) cx.indmap[Jrows[t]] = t + 1;
+        for (int t = 0; t < ld; ++t) cx.indmap[Jrows[t]] = t;
 
         // Load K's entries of J's columns.
         for (int cc = 0; cc < c; ++cc) {
-            F[static_cast<long long>(cc) * ld + cc] = diag[f + cc];
+            F[static_cast<long long>(cc) * ld + cc] = ws.dip[f + cc];
             for (int e = ws.ldstart[f + cc]; e < ws.ldstart[f + cc + 1]; ++e) {
                 const int s = ws.ldsrc[e];
                 F[ws.ldoff[e]] += s < nzA ? A[s] : qsign * Q[s - nzA];
             }
         }
 
-        // Updates from the supernodes waiting for J.
+        // Updates from the blocks waiting for J; each moves on to the block of its
+        // next remaining row.
         int K = cx.link[J];
         while (K != -1) {
             const int next = cx.link[K];
-            update_from(cx, K, J, F, ld);
-            // K moves on to the supernode of its next remaining row.
-            const int fK = ws.xsuper[K];
-            const int hK = ws.kAAt[fK + 1] - ws.kAAt[fK];
-            const int *rows = ws.iAAt + ws.kAAt[fK] + (hK - cx.length[K]);
-            int nt = 0;
-            const int endJ = f + c;
-            while (nt < cx.length[K] && rows[nt] < endJ) ++nt;
+            const int nt = update_from(cx, K, J, F, ld);
+            const int ldK = ws.bstart[K + 1] - ws.bstart[K];
+            const int *rows = ws.brows + ws.bstart[K] + (ldK - cx.length[K]);
             if (nt < cx.length[K]) {
-                const int S = ws.snode[perm[rows[nt]]];
+                const int S = ws.blkof[rows[nt]];
                 cx.length[K] -= nt;
                 cx.link[K] = cx.link[S];
                 cx.link[S] = K;
@@ -339,17 +336,30 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             K = next;
         }
 
-        factor_front(cx, f, c, h, F, ld);
+        factor_front(cx, f, c, ld - 1, F, ld);
 
-        // Store J's columns of L.
-        for (int cc = 0; cc < c; ++cc)
-            std::memcpy(ws.AAt + ws.kAAt[f + cc], F + static_cast<long long>(cc) * ld + cc + 1,
-                        sizeof(double) * (h - cc));
+        // Store J's columns of L (a column's structure may be a part of the front's rows).
+        for (int cc = 0; cc < c; ++cc) {
+            const int q = ws.ip2pos[f + cc];
+            const double *src = F + static_cast<long long>(cc) * ld;
+            const int len = ws.kAAt[q + 1] - ws.kAAt[q];
+            double *dst = ws.AAt + ws.kAAt[q];
+            // The rows of a column are its ancestors in the elimination tree, which
+            // every topological order lists alike: when the column has every row of
+            // the front below its diagonal, they are in the same order.
+            if (len == ld - 1 - cc) {
+                std::memcpy(dst, src + cc + 1, sizeof(double) * len);
+            } else {
+                const int *ri = ws.iAAt + ws.kAAt[q];
+                const int *p2i = ws.pos2ip;
+                for (int k = 0; k < len; ++k) dst[k] = src[cx.indmap[p2i[ri[k]]]];
+            }
+        }
 
-        // J waits for the supernode of its first row below its own columns.
-        const int below = h - c + 1;
+        // J waits for the block of its first row below its own columns.
+        const int below = ld - c;
         if (below > 0) {
-            const int S = ws.snode[perm[Jrows[c - 1]]];
+            const int S = ws.blkof[Jrows[c]];
             cx.length[J] = below;
             cx.link[J] = cx.link[S];
             cx.link[S] = J;
@@ -358,6 +368,19 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
         }
     }
 
+    for (int i = 0; i < N; ++i) diag[ws.ip2pos[i]] = ws.dip[i];
+    // Dependent pivots, in position order.
+    if (lp->verbose >= 3)
+        for (int p = 0; p < N; ++p) {
+            if (!cx.dep[p]) continue;
+            const int v = perm[p];
+            if (v < n) {
+                if (lp->collab) std::printf("dep col: i=%d, lab=%s, dn=%10.2e \n", v, lp->collab[v], Dn[v]);
+            } else if (lp->rowlab) {
+                std::printf("dep row: i=%d, lab=%s, dm=%10.2e \n", v - n, lp->rowlab[v - n], Dm[v - n]);
+            }
+        }
+    xfree(cx.dep);
     xfree(cx.link);
     xfree(cx.temp);
     xfree(cx.indmap);
@@ -415,14 +438,21 @@ void inv_clo() {
     xfree(ws.snode);
     xfree(ws.xsuper);
     xfree(ws.split);
+    xfree(ws.ip2pos);
+    xfree(ws.pos2ip);
+    xfree(ws.dip);
+    xfree(ws.xblk);
+    xfree(ws.blkof);
     xfree(ws.ldstart);
     xfree(ws.ldoff);
     xfree(ws.ldsrc);
-    xfree(ws.front);
-    xfree(ws.pack);
+    xfree(ws.bstart);
+    xfree(ws.brows);
+    xfree(ws.soff);
+    xfree(ws.S);
     xfree(ws.wpack);
     xfree(ws.ctmp);
-    pack_have = wpack_have = ctmp_have = front_have = 0;
+    wpack_have = ctmp_have = 0;
     ws = detail::factor_ws{};
 }
 
@@ -451,6 +481,9 @@ factor_view factor_info() {
     v.dense = ws.dense;
     v.pdf = ws.pdf_used;
     v.method = ws.method;
+    v.nblk = ws.nblk;
+    v.xblk = ws.xblk;
+    for (int b = 0; b < ws.nblk; ++b) v.bsize.push_back(ws.soff[b + 1] - ws.soff[b]);
     v.symbolic_seconds = ws.symbolic_seconds;
     return v;
 }

@@ -1,6 +1,8 @@
 // Read-only view of the factorization work space, for tests and benchmarks.
 #pragma once
 
+#include <vector>
+
 namespace orva {
 
 struct factor_view {
@@ -26,6 +28,9 @@ struct factor_view {
     int dense = 0;               // dense threshold in force
     int pdf = 0;                 // ordering priority in force (1 primal, 2 dual)
     int method = 0;
+    int nblk = 0;                // blocks of columns sharing a structure (numeric phase)
+    const int *xblk = nullptr;   // first column of each block, in the numeric phase's order
+    std::vector<long long> bsize; // front size of each block (doubles)
     double symbolic_seconds = 0; // wall time of the last symbolic phase
 };
 

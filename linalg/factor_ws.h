@@ -38,20 +38,30 @@ struct factor_ws {
     int pdf_used = 0;          // the priority in force (automatic one resolved)
     double symbolic_seconds = 0;
 
-    // Loading of K: for each position p, the entries of A and Q that fall into
-    // column p below the diagonal, as (offset in the front of p's supernode,
-    // source).  A source s < nz is A[s]; s >= nz is Q[s-nz] (times -max).
+    // The numeric phase factors the same matrix in a postorder of the elimination
+    // tree ("ip" order; the factor is L relabelled), block by block: a block is a run
+    // of consecutive columns factored in one dense front (ld x c, column-major; its
+    // rows are the block's row list: its own c columns, then the rows below them).
+    int *ip2pos = nullptr;      // position of each column of the ip order
+    int *pos2ip = nullptr;
+    double *dip = nullptr;      // pivots in the ip order
+    int nblk = 0;
+    int *xblk = nullptr;        // first column (ip) of each block (nblk+1)
+    int *blkof = nullptr;       // block of each column (ip)
+    int *bstart = nullptr;      // start of each block's row list in brows (nblk+1)
+    int *brows = nullptr;       // row lists (ip, ascending)
+    long long *soff = nullptr;  // start of each block's front in S (nblk+1)
+    long long ssize = 0;
+    double *S = nullptr;        // the fronts, kept between calls
+    // Loading of K: for each column (ip), the entries of A and Q that fall into it
+    // below the diagonal, as (offset in its block's front, source).  A source
+    // s < nz is A[s]; s >= nz is Q[s-nz] (times -max).
     int *ldstart = nullptr;     // n+m+1
     std::int64_t *ldoff = nullptr;
     int *ldsrc = nullptr;
     int nzA = 0, nzQ = 0;       // entries of A and Q at the symbolic phase
 
-    // Dense buffers of the numeric phase, sized by the symbolic phase.
-    long long frontsiz = 0;     // largest (h+1)*c over supernodes
-    long long packsiz = 0;      // largest block of source columns packed for a BLAS update
-    long long ctsiz = 0;        // largest update block computed apart
-    double *front = nullptr;
-    double *pack = nullptr;
+    // Buffers of the numeric phase's BLAS updates (grown on demand).
     double *wpack = nullptr;
     double *ctmp = nullptr;
 

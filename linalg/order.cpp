@@ -528,96 +528,188 @@ void symbolic(LP *lp) {
             std::printf("nonzeros:    L %10d,  arith_ops %18.0f\n", W.lnz, W.arith_ops);
     }
 
-    // 18.
-    iAAt = W.iAAt = xrealloc<int>(W.iAAt, "iAAt", "lnz", lnz);
-    W.AAt = xmalloc<double>("AAt", "lnz", lnz);
-    W.diag = xmalloc<double>("diag", "m", N);
+    // 18.  (The graph goes first, so that it and L's values are never held together.)
     for (int v = 0; v < N; ++v) xfree(nbrs[v]);
     xfree(nbrs);
     xfree(degree);
     xfree(tier);
+    iAAt = W.iAAt = xrealloc<int>(W.iAAt, "iAAt", "lnz", lnz);
+    W.AAt = xmalloc<double>("AAt", "lnz", lnz);
+    W.diag = xmalloc<double>("diag", "m", N);
+
+    // The numeric phase works in a postorder of the elimination tree (the parent of
+    // column q is its first entry): a topological order of the tree, so its factor
+    // is the same L with rows and columns relabelled, but columns that share a
+    // structure become consecutive.  Its blocks are runs of consecutive columns
+    // (in that order) factored in one dense front: first the runs whose columns
+    // share one structure (each column's parent is the next column and the next
+    // column's structure is its own without the parent), then a run joins the next
+    // one when the next one is its parent and the explicit zeros of the common
+    // front stay few.
+    {
+        W.ip2pos = xmalloc<int>("ip2pos", "m2", N);
+        W.pos2ip = xmalloc<int>("pos2ip", "m2", N);
+        int *head = xmalloc<int>("iwork", "m2", N);
+        int *next = xmalloc<int>("iwork", "m2", N);
+        int *stack = xmalloc<int>("iwork", "m2", N);
+        for (int q = 0; q < N; ++q) head[q] = -1;
+        // Children lists in ascending position order: the child eliminated last is
+        // visited last, right before its parent (its chain is the longest shared run).
+        for (int q = N - 1; q >= 0; --q) {
+            if (kAAt[q + 1] == kAAt[q]) continue;
+            const int par = iAAt[kAAt[q]];
+            next[q] = head[par];
+            head[par] = q;
+        }
+        int cnt = 0;
+        for (int root = 0; root < N; ++root) {
+            if (kAAt[root + 1] != kAAt[root]) continue;  // not a root
+            int top = 0;
+            stack[top++] = root;
+            while (top > 0) {
+                const int q = stack[top - 1];
+                if (head[q] >= 0) {  // descend into the next child (removed from the list)
+                    const int ch = head[q];
+                    head[q] = next[ch];
+                    stack[top++] = ch;
+                } else {
+                    --top;
+                    W.ip2pos[cnt] = q;
+                    W.pos2ip[q] = cnt++;
+                }
+            }
+        }
+        xfree(head);
+        xfree(next);
+        xfree(stack);
+        const int *ip2pos = W.ip2pos, *pos2ip = W.pos2ip;
+        auto len = [&](int i) { return kAAt[ip2pos[i] + 1] - kAAt[ip2pos[i]]; };
+        auto parent = [&](int i) {
+            const int q = ip2pos[i];
+            return kAAt[q + 1] > kAAt[q] ? pos2ip[iAAt[kAAt[q]]] : -1;
+        };
+
+        // Fundamental runs.
+        int *runf = xmalloc<int>("iwork", "m2", static_cast<long long>(N) + 1);
+        int nrun = 0;
+        for (int i = 0; i < N; ++i) {
+            const bool joins = i > 0 && parent(i - 1) == i && len(i - 1) == len(i) + 1;
+            if (!joins) runf[nrun++] = i;
+        }
+        runf[nrun] = N;
+        // Relaxed merging of consecutive runs.
+        int *blkf = xmalloc<int>("iwork", "m2", static_cast<long long>(N) + 1);
+        int nb = 0;
+        long long cols = 0, zeros = 0;
+        int lastcol = -1;  // last column of the block being grown
+        for (int r = 0; r < nrun; ++r) {
+            const int f = runf[r], c = runf[r + 1] - f, l = f + c - 1;
+            const long long below = len(l);
+            bool merge = false;
+            long long zn = 0;
+            if (lastcol >= 0 && parent(lastcol) == f) {
+                const long long pbelow = len(lastcol);
+                zn = zeros + cols * (c + below - pbelow);
+                const long long nc = cols + c;
+                const double tot = 0.5 * nc * (nc + 1) + static_cast<double>(nc) * below;
+                const double z = zn / tot;
+                merge = nc <= 4 || (nc <= 16 && z < 0.8) || (nc <= 48 && z < 0.1) || z < 0.05;
+            }
+            if (merge) {
+                cols += c;
+                zeros = zn;
+            } else {
+                blkf[nb++] = f;
+                cols = c;
+                zeros = 0;
+            }
+            lastcol = l;
+        }
+        blkf[nb] = N;
+        xfree(runf);
+        W.nblk = nb;
+        W.xblk = xmalloc<int>("xblk", "nblk+1", static_cast<long long>(nb) + 1);
+        W.bstart = xmalloc<int>("bstart", "nblk+1", static_cast<long long>(nb) + 1);
+        W.soff = xmalloc<long long>("soff", "nblk+1", static_cast<long long>(nb) + 1, "long");
+        W.blkof = xmalloc<int>("blkof", "m2", N);
+        long long nrows = 0, ssize = 0;
+        for (int B = 0; B < nb; ++B) {
+            const int f = blkf[B], c = blkf[B + 1] - f, l = f + c - 1;
+            const long long ld = c + len(l);
+            W.xblk[B] = f;
+            W.bstart[B] = static_cast<int>(std::min<long long>(nrows, INT_MAX));
+            W.soff[B] = ssize;
+            nrows += ld;
+            ssize += ld * c;
+            for (int i = f; i <= l; ++i) W.blkof[i] = B;
+        }
+        W.xblk[nb] = N;
+        if (nrows > INT_MAX) {
+            char msg[128];
+            std::snprintf(msg, sizeof msg, "MALLOC(brows,nrows=%lld,int): cannot allocate space", nrows);
+            alloc_fail(msg);
+            std::exit(1);
+        }
+        W.bstart[nb] = static_cast<int>(nrows);
+        W.soff[nb] = ssize;
+        W.brows = xmalloc<int>("brows", "nrows", nrows);
+        for (int B = 0; B < nb; ++B) {
+            const int f = blkf[B], c = blkf[B + 1] - f, l = f + c - 1;
+            int *br = W.brows + W.bstart[B];
+            for (int i = 0; i < c; ++i) br[i] = f + i;
+            const int q = ip2pos[l];
+            int *bl = br + c;
+            for (int k2 = kAAt[q]; k2 < kAAt[q + 1]; ++k2) *bl++ = pos2ip[iAAt[k2]];
+            std::sort(br + c, bl);
+        }
+        xfree(blkf);
+        W.ssize = ssize;
+    }
 
     // Load lists: each entry of A and Q below the diagonal goes to the column of
-    // the earlier of its two positions, at its offset in that supernode's front
-    // (a dense (h+1) x c block: row 0 the first column's diagonal, row t+1 the
-    // t-th entry of the first column's structure).
+    // the earlier of its two positions, at its offset in that block's front (an
+    // ld x c column-major block whose rows are the block's row list).
     {
-        int *rowof = xmalloc<int>("indmap", "m2", N);  // front row of a position in its supernode
-        int *colstart = xmalloc<int>("indmap", "m2", N);
-        W.frontsiz = 0;
-        W.packsiz = 0;
-        W.ctsiz = 0;
         W.ldstart = xcalloc<int>("ldstart", "m2+1", static_cast<long long>(N) + 1);
-        auto entry_col = [&](int pa, int pb) { return std::min(pa, pb); };
         for (int j = 0; j < n; ++j) {
             for (int k2 = kA[j]; k2 < kA[j + 1]; ++k2)
-                ++W.ldstart[entry_col(iperm[j], iperm[n + iA[k2]]) + 1];
+                ++W.ldstart[std::min(W.pos2ip[iperm[j]], W.pos2ip[iperm[n + iA[k2]]]) + 1];
             if (kQ)
                 for (int k2 = kQ[j]; k2 < kQ[j + 1]; ++k2)
-                    if (iperm[iQ[k2]] > iperm[j]) ++W.ldstart[iperm[j] + 1];
+                    if (iperm[iQ[k2]] > iperm[j])
+                        ++W.ldstart[std::min(W.pos2ip[iperm[j]], W.pos2ip[iperm[iQ[k2]]]) + 1];
         }
         for (int q = 0; q < N; ++q) W.ldstart[q + 1] += W.ldstart[q];
         const int nld = W.ldstart[N];
-        W.ldoff = xmalloc<std::int64_t>("ldoff", "nld", nld, "int");
+        W.ldoff = xmalloc<std::int64_t>("ldoff", "nld", nld, "long");
         W.ldsrc = xmalloc<int>("ldsrc", "nld", nld);
-        // Front geometry of every supernode.
-        for (int S = 0; S < ns; ++S) {
-            const int f = W.xsuper[S], c = W.xsuper[S + 1] - f;
-            const int h = kAAt[f + 1] - kAAt[f];
-            W.frontsiz = std::max(W.frontsiz, static_cast<long long>(h + 1) * c);
-            for (int q = f; q < f + c; ++q) colstart[q] = f;
-        }
         int *fillp = xmalloc<int>("iwork", "m2", N);
         for (int q = 0; q < N; ++q) fillp[q] = W.ldstart[q];
-        for (int S = 0; S < ns; ++S) {
-            const int f = W.xsuper[S], c = W.xsuper[S + 1] - f;
-            const int h = kAAt[f + 1] - kAAt[f];
-            (void)c;
-            rowof[f] = 0;
-            for (int t2 = 0; t2 < h; ++t2) rowof[iAAt[kAAt[f] + t2]] = t2 + 1;
-            // Entries whose column position lies in S.
-            for (int q = f; q < f + c; ++q) {
-                const int v = perm[q];
-                const std::int64_t colbase = static_cast<std::int64_t>(q - f) * (h + 1);
-                if (v < n) {
-                    const int j = v;
-                    for (int k2 = kA[j]; k2 < kA[j + 1]; ++k2) {
-                        const int r = iperm[n + iA[k2]];
-                        if (r > q) {
-                            W.ldoff[fillp[q]] = colbase + rowof[r];
-                            W.ldsrc[fillp[q]++] = k2;
-                        }
-                    }
-                    if (kQ)
-                        for (int k2 = kQ[j]; k2 < kQ[j + 1]; ++k2) {
-                            const int r = iperm[iQ[k2]];
-                            if (r > q) {
-                                W.ldoff[fillp[q]] = colbase + rowof[r];
-                                W.ldsrc[fillp[q]++] = W.nzA + k2;
-                            }
-                        }
-                }
-            }
-        }
-        // Row nodes take their entries of A from the columns of A.
+        // (col, row) are positions; the front is addressed in the postorder.
+        auto put = [&](int pcol, int prow, int src) {
+            const int col = std::min(W.pos2ip[pcol], W.pos2ip[prow]);
+            const int row = std::max(W.pos2ip[pcol], W.pos2ip[prow]);
+            const int B = W.blkof[col];
+            const int f = W.xblk[B];
+            const int *br = W.brows + W.bstart[B];
+            const int ld = W.bstart[B + 1] - W.bstart[B];
+            const int t2 = static_cast<int>(std::lower_bound(br, br + ld, row) - br);
+            W.ldoff[fillp[col]] = static_cast<std::int64_t>(col - f) * ld + t2;
+            W.ldsrc[fillp[col]++] = src;
+        };
         for (int j = 0; j < n; ++j) {
             const int pj = iperm[j];
             for (int k2 = kA[j]; k2 < kA[j + 1]; ++k2) {
-                const int q = iperm[n + iA[k2]];
-                if (q < pj) {
-                    const int f = colstart[q];
-                    const int h = kAAt[f + 1] - kAAt[f];
-                    // front row of pj within q's supernode: find it in column f's structure
-                    const int *st = iAAt + kAAt[f];
-                    const int t2 = static_cast<int>(std::lower_bound(st, st + h, pj) - st);
-                    W.ldoff[fillp[q]] = static_cast<std::int64_t>(q - f) * (h + 1) + t2 + 1;
-                    W.ldsrc[fillp[q]++] = k2;
-                }
+                const int pi = iperm[n + iA[k2]];
+                put(std::min(pj, pi), std::max(pj, pi), k2);
             }
+            if (kQ)
+                for (int k2 = kQ[j]; k2 < kQ[j + 1]; ++k2) {
+                    const int pi = iperm[iQ[k2]];
+                    if (pi > pj) put(pj, pi, W.nzA + k2);
+                }
         }
         xfree(fillp);
-        xfree(rowof);
-        xfree(colstart);
     }
 
     W.symbolic_seconds =

@@ -1,9 +1,9 @@
 // Nonlinear problems solved through evaluation hooks that work like the AMPL driver's:
 // after each accepted step the record holds the quadratic model of the problem at the
 // point (Hessian of the Lagrangian as Q, constraints linearised with b shifted), and at
-// each candidate point the update-values hook writes the function values, the
-// objective's gradient into c and the Jacobian into A and At.  The step control must
-// measure the iteration's model, not the mix of old and new data those writes leave.
+// each candidate point the update-values hook writes the function values, the Jacobian
+// into A and At with the rows' sides linearised there, and the model's linear term
+// (gradient minus Qx) into c, so that the residuals at the candidate are true ones.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,19 +53,32 @@ int hook_init(LP *lp) {
     return 0;
 }
 
+// Lower sides for the linearisation of the rows at x: b = b0 - (h(x) - J x).
+void linearise_rows(LP *lp) {
+    for (int i = 0; i < P->m; ++i) {
+        double d = lp->R[i];
+        for (int j = 0; j < P->n; ++j) d -= lp->At[i * P->n + j] * lp->x[j];
+        lp->b[i] = lp->b0[i] - d;
+    }
+}
+
+// c = gradient - Qx, the linear term of the model around x.
+void model_linear_term(LP *lp) {
+    std::vector<double> Hx(P->n);
+    P->grad(lp->x, lp->c);
+    smx(P->n, P->n, lp->Q, lp->kQ, lp->iQ, lp->x, Hx.data());
+    for (int j = 0; j < P->n; ++j) lp->c[j] -= Hx[j];
+}
+
 int hook_update(LP *lp, int flag) {
     ++update_calls;
-    const int n = P->n, m = P->m;
+    const int n = P->n;
     if (flag) {
         P->h(lp->x, lp->R);
         lp->primal_obj = P->f(lp->x);
     }
     write_jacobian(lp);
-    for (int i = 0; i < m; ++i) {
-        double d = lp->R[i];
-        for (int j = 0; j < n; ++j) d -= lp->At[i * n + j] * lp->x[j];
-        lp->b[i] = lp->b0[i] - d;
-    }
+    linearise_rows(lp);
     std::vector<double> H(static_cast<size_t>(n) * n), Hx(n);
     P->hess(lp->x, lp->y, H.data());
     for (int k = 0; k < n * n; ++k) lp->Q[k] = H[k];  // symmetric: same by columns
@@ -80,8 +93,9 @@ int hook_update_fg(LP *lp) {
     ++fg_calls;
     P->h(lp->x, lp->R);
     write_jacobian(lp);
+    linearise_rows(lp);
     lp->primal_obj = P->f(lp->x);
-    P->grad(lp->x, lp->c);
+    model_linear_term(lp);
     return 0;
 }
 
@@ -294,4 +308,44 @@ TEST(IpmNlp, QuadraticThroughGradientWritingHooks) {
     EXPECT_NEAR(r.x[0], 2.0, 1e-5);
     EXPECT_NEAR(r.x[1], 0.0, 1e-5);
     EXPECT_LT(r.iter, 40);
+}
+
+TEST(IpmNlp, WoodFunctionInABoxIsNotStoppedEarly) {
+    // The Wood function on -10 <= x <= 10 from (-3, -1, -3, -1): minimum 0 at (1, 1, 1, 1).
+    // Every variable is boxed; an iterate whose bound duals do not match its reduced costs
+    // must not pass for optimal.
+    nlp p;
+    p.n = 4;
+    p.m = 0;
+    p.f = [](const double *x) {
+        const double a = x[1] - x[0] * x[0], b = x[3] - x[2] * x[2];
+        return 100 * a * a + (1 - x[0]) * (1 - x[0]) + 90 * b * b + (1 - x[2]) * (1 - x[2]) +
+               10.1 * ((x[1] - 1) * (x[1] - 1) + (x[3] - 1) * (x[3] - 1)) + 19.8 * (x[1] - 1) * (x[3] - 1);
+    };
+    p.grad = [](const double *x, double *g) {
+        const double a = x[1] - x[0] * x[0], b = x[3] - x[2] * x[2];
+        g[0] = -400 * a * x[0] - 2 * (1 - x[0]);
+        g[1] = 200 * a + 20.2 * (x[1] - 1) + 19.8 * (x[3] - 1);
+        g[2] = -360 * b * x[2] - 2 * (1 - x[2]);
+        g[3] = 180 * b + 20.2 * (x[3] - 1) + 19.8 * (x[1] - 1);
+    };
+    p.hess = [](const double *x, const double *, double *H) {
+        for (int k = 0; k < 16; ++k) H[k] = 0.0;
+        H[0] = 1200 * x[0] * x[0] - 400 * x[1] + 2;
+        H[1] = H[4] = -400 * x[0];
+        H[5] = 220.2;
+        H[10] = 1080 * x[2] * x[2] - 360 * x[3] + 2;
+        H[11] = H[14] = -360 * x[2];
+        H[15] = 200.2;
+        H[7] = H[13] = 19.8;
+    };
+    p.h = [](const double *, double *) {};
+    p.jac = [](const double *, double *) {};
+    p.l = {-10, -10, -10, -10};
+    p.u = {10, 10, 10, 10};
+    p.x0 = {-3, -1, -3, -1};
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, 0.0, 1e-6);
+    for (int j = 0; j < 4; ++j) EXPECT_NEAR(r.x[j], 1.0, 1e-3) << j;
 }

@@ -1,0 +1,183 @@
+// Whole runs of the program as AMPL starts it: problems with known solutions, read back
+// from the .sol file as AMPL receives them; limits, evaluation failures, timing report.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "aslprobe.h"
+#include "nlfile.h"
+#include "testlp.h"
+
+using namespace orva::testing;
+
+namespace {
+
+std::string orva_bin() { return bin("orva"); }
+
+struct solved {
+    run_result run;
+    sol_file sol;
+};
+
+solved solve(const std::string &stem, const std::string &words = "") {
+    solved s;
+    std::remove((stem + ".sol").c_str());
+    s.run = run(orva_bin() + " " + stem + " -AMPL " + words);
+    s.sol = read_sol(stem);
+    return s;
+}
+
+// max 3 x0 + 2 x1 - x2  s.t.  x0 + x1 + x2 <= 4,  x0 + 3 x1 >= 1 (slack),  x0 - x2 = 1,
+// x0 <= 2 (upper bound only), x1 >= 0, 0 <= x2 <= 5.  With x2 = x0 - 1 the objective is
+// 2 x0 + 2 x1 + 1 over 2 x0 + x1 <= 5, x0 >= 1: optimum x = (1, 3, 0), objective 9, duals
+// y = (2, 0, 1) (rows 0 and 2 binding, x2 at its lower bound with reduced cost -2).
+// The same problem minimising the negated objective has the negated duals.
+nl_spec lp_spec(bool maximize) {
+    nl_spec p;
+    p.n = 3;
+    nl_row r0, r1, r2;
+    r0.lin = {{0, 1.0}, {1, 1.0}, {2, 1.0}};
+    r0.up = 4;
+    r1.lin = {{0, 1.0}, {1, 3.0}};
+    r1.lo = 1;
+    r2.lin = {{0, 1.0}, {2, -1.0}};
+    r2.lo = r2.up = 1;
+    p.rows = {r0, r1, r2};
+    nl_objective o;
+    const double s = maximize ? 1.0 : -1.0;  // the minimisation is of the negated objective
+    o.lin = {{0, 3.0 * s}, {1, 2.0 * s}, {2, -1.0 * s}};
+    o.maximize = maximize;
+    p.objs = {o};
+    p.bounds = {{-inf, 2}, {0, inf}, {0, 5}};
+    return p;
+}
+
+} // namespace
+
+TEST(AmplSolve, LinearProgramInBothSenses) {
+    const std::string dir = scratch_dir("ampl-lp");
+    for (bool maximize : {true, false}) {
+        const std::string stem = write_nl(dir, maximize ? "lpmax" : "lpmin", lp_spec(maximize));
+        const solved s = solve(stem);
+        EXPECT_EQ(s.run.status, 0) << s.run.out;
+        ASSERT_TRUE(s.sol.ok);
+        EXPECT_EQ(s.sol.code, 0);
+        EXPECT_EQ(s.sol.message.rfind("ORVA 7.03: optimal solution (", 0), 0u) << s.sol.message;
+        ASSERT_EQ(s.sol.x.size(), 3u);
+        EXPECT_NEAR(s.sol.x[0], 1.0, 1e-6);
+        EXPECT_NEAR(s.sol.x[1], 3.0, 1e-6);
+        EXPECT_NEAR(s.sol.x[2], 0.0, 1e-6);
+        // Duals as d(objective)/d(rhs), row 0 (x0 + x1 + x2 <= 4) negated inside the solver,
+        // the variable x0 (upper bound only) likewise.
+        ASSERT_EQ(s.sol.y.size(), 3u);
+        const double sign = maximize ? 1.0 : -1.0;
+        EXPECT_NEAR(s.sol.y[0], 2.0 * sign, 1e-6);
+        EXPECT_NEAR(s.sol.y[1], 0.0, 1e-6);
+        EXPECT_NEAR(s.sol.y[2], 1.0 * sign, 1e-6);
+        const double obj = std::stod(s.sol.message.substr(s.sol.message.find("primal objective ") + 17));
+        EXPECT_NEAR(obj, 9.0 * sign, 1e-6);
+    }
+}
+
+TEST(AmplSolve, QuadraticAndNonlinearPrograms) {
+    const std::string dir = scratch_dir("ampl-nlp");
+    // min (x0-1)^2 + (x1-2)^2  s.t.  x0^2 + x1^2 <= 1: x* = (1,2)/sqrt5, dual 1 - sqrt5.
+    nl_spec p;
+    p.n = 2;
+    p.nnl = 2;
+    nl_row c;
+    c.expr = "o0\no5\nv0\nn2\no5\nv1\nn2\n";
+    c.up = 1;
+    p.rows = {c};
+    nl_objective o;
+    o.expr = "o0\no5\no0\nv0\nn-1\nn2\no5\no0\nv1\nn-2\nn2\n";
+    p.objs = {o};
+    const std::string stem = write_nl(dir, "circle", p);
+    const solved s = solve(stem);
+    ASSERT_TRUE(s.sol.ok) << s.run.out;
+    EXPECT_EQ(s.sol.code, 0) << s.sol.message;
+    EXPECT_EQ(s.sol.message.find("QP"), std::string::npos);
+    const double r5 = std::sqrt(5.0);
+    EXPECT_NEAR(s.sol.x[0], 1 / r5, 1e-6);
+    EXPECT_NEAR(s.sol.x[1], 2 / r5, 1e-6);
+    EXPECT_NEAR(s.sol.y[0], 1 - r5, 1e-6);
+
+    // The same objective over the half-plane x0 + x1 <= 1 is a QP: x* = (0, 1), dual -2.
+    nl_spec q = p;
+    q.rows[0].expr.clear();
+    q.rows[0].lin = {{0, 1.0}, {1, 1.0}};
+    const std::string qstem = write_nl(dir, "half", q);
+    const solved t = solve(qstem);
+    ASSERT_TRUE(t.sol.ok);
+    EXPECT_EQ(t.sol.code, 0) << t.sol.message;
+    EXPECT_NE(t.sol.message.find(" QP iterations"), std::string::npos) << t.sol.message;
+    EXPECT_NEAR(t.sol.x[0], 0.0, 1e-6);
+    EXPECT_NEAR(t.sol.x[1], 1.0, 1e-6);
+    EXPECT_NEAR(t.sol.y[0], -2.0, 1e-6);
+}
+
+TEST(AmplSolve, EvaluationFailures) {
+    const std::string dir = scratch_dir("ampl-eval");
+    // min x0 - log(x0), no bounds, started at 10: the first full step leaves the domain of
+    // log, the step is halved until it can be evaluated; the minimum is at x0 = 1.
+    nl_spec p;
+    p.n = 1;
+    p.nnl = 1;
+    nl_objective o;
+    o.expr = "o16\no43\nv0\n";
+    o.lin = {{0, 1.0}};
+    p.objs = {o};
+    p.x0 = {{0, 10.0}};
+    const std::string stem = write_nl(dir, "logx", p);
+    const solved s = solve(stem);
+    ASSERT_TRUE(s.sol.ok) << s.run.out;
+    EXPECT_EQ(s.sol.code, 0) << s.sol.message;
+    EXPECT_NEAR(s.sol.x[0], 1.0, 1e-6);
+
+    // Started where the objective cannot be evaluated: data error 50, status 1, no .sol.
+    p.x0 = {{0, -1.0}};
+    const std::string bad = write_nl(dir, "badstart", p);
+    const solved b = solve(bad);
+    EXPECT_EQ(b.run.status, 1);
+    EXPECT_NE(b.run.out.find("ORVA ERROR(50): cannot evaluate obj and/or constraint at initial "
+                             "solution"),
+              std::string::npos)
+        << b.run.out;
+    EXPECT_FALSE(b.sol.ok);
+}
+
+TEST(AmplSolve, LimitsAndTimingReport) {
+    const std::string dir = scratch_dir("ampl-limits");
+    const std::string stem = write_nl(dir, "lp", lp_spec(true));
+    const solved none = solve(stem, "iterlim=0");
+    EXPECT_EQ(none.sol.code, 400);
+    EXPECT_EQ(none.sol.message.rfind("ORVA 7.03: iteration limit (0 iterations", 0), 0u)
+        << none.sol.message;
+    const solved two = solve(stem, "maxit=2");
+    EXPECT_EQ(two.sol.code, 400);
+    EXPECT_NE(two.sol.message.find("(2 iterations"), std::string::npos) << two.sol.message;
+    const solved neg = solve(stem, "timlim=-1");
+    EXPECT_EQ(neg.sol.code, 500);
+    EXPECT_EQ(neg.sol.message.rfind("ORVA 7.03: resource limit (", 0), 0u) << neg.sol.message;
+    EXPECT_EQ(neg.sol.message.find("objective"), std::string::npos);
+
+    // timing=3: the report on standard output, then the same on standard error.
+    const solved timed = solve(stem, "timing=3");
+    const auto report = [](const std::string &text) {
+        const size_t at = text.find("\nTimes (seconds):\nInput =  ");
+        return at == std::string::npos ? std::string() : text.substr(at);
+    };
+    const std::string out = report(timed.run.out), err = report(timed.run.err);
+    ASSERT_FALSE(out.empty()) << timed.run.out;
+    EXPECT_EQ(out, err);
+    for (const char *line : {"\nnn nonlinear evaluations = t seconds:\n\t", "   functions = ",
+                             "   gradients = ", " constraints = ", "   Jacobians = ",
+                             "\t   0    Hessians = 0\n",
+                             "Total nonlinear evaluation seconds = "})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    const solved quiet = solve(stem);
+    EXPECT_EQ(report(quiet.run.out), "");
+    EXPECT_EQ(report(quiet.run.err), "");
+}
