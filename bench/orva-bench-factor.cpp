@@ -211,6 +211,9 @@ int main(int argc, char **argv) {
     for (int i = 0; i < m; ++i) Dm[i] = lp->rngmark[i] == 4 ? 1e300 : std::exp(U(gen));
     lp->verbose = 0;
 
+    struct rusage ru0 {};
+    getrusage(RUSAGE_SELF, &ru0);
+    const double base_mb = ru0.ru_maxrss / 1024.0;  // peak before the factorization
     double t0 = now();
     inv_num(lp, Dn.data(), Dm.data());
     const double first = now() - t0;
@@ -220,8 +223,9 @@ int main(int argc, char **argv) {
         getrusage(RUSAGE_SELF, &r1);
         long long big = 0;
         for (int s2 = 0; s2 < v.nblk; ++s2) big = std::max<long long>(big, v.bsize[s2]);
-        Fprintf(Stderr, "detail: nsuper=%d nblk=%d window=%d maxfront=%lld rss_after_first=%.1f pdf=%d dense=%d\n",
-                v.nsuper, v.nblk, v.window, big, r1.ru_maxrss / 1024.0, v.pdf, v.dense);
+        Fprintf(Stderr, "detail: nsuper=%d nblk=%d window=%d maxfront=%lld rss_before=%.1f rss_after_first=%.1f "
+                "L_mb=%.1f pdf=%d dense=%d\n", v.nsuper, v.nblk, v.window, big, base_mb, r1.ru_maxrss / 1024.0,
+                (12.0 * v.lnz + 4.0 * (n + m + 1)) / 1048576.0, v.pdf, v.dense);
     }
     const double symbolic_s = v.symbolic_seconds;
     std::vector<double> times, rates;

@@ -34,7 +34,10 @@ using detail::ws;
 
 namespace {
 
-constexpr int leaf_width = 16;  // columns of a front factored without BLAS
+constexpr int leaf_width = 16;    // columns of a front factored without BLAS
+constexpr int square_block = 96;  // column blocks of a front's update by its earlier columns
+constexpr int target_block = 96;  // target columns of one BLAS update between blocks
+constexpr int source_block = 64;  // source columns packed at a time
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
@@ -75,38 +78,76 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
     const double *dK = ws.dip + fK;
 
     const double work = static_cast<double>(nrem) * nt * cK;
-    if (cK >= 4 && nt >= 2 && work >= 2048.0) {
-        // BLAS: W = D_K times K's target rows (packed), C = L_K(rows) W' subtracted from J.
-        reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * cK, "wpack");
-        double *Wp = ws.wpack;
-        for (int k = 0; k < cK; ++k) {
-            const double *src = SK + static_cast<long long>(k) * ldK;
-            const double dk = dK[k];
-            double *wd = Wp + static_cast<long long>(k) * nt;
-            for (int a = 0; a < nt; ++a) wd[a] = dk * src[a];
+    const int span = indmap[rows[nrem - 1]] - indmap[rows[0]] + 1;  // J's rows that K's rows reach
+    if (!contiguous && cK >= 4 && nt >= 8 && work >= 2048.0 && 10LL * nrem >= 6LL * span) {
+        // K's rows fill most of their span of J's rows: expand them into that span
+        // (zeros elsewhere) and update J in place, as if the rows were contiguous.
+        const int r0J = indmap[rows[0]];
+        const int tspan = rows[nt - 1] - rows[0] + 1;  // J's columns that the targets reach
+        double *Fbase = F + static_cast<long long>(rows[0] - f) * ld + r0J;
+        for (int k0 = 0; k0 < cK; k0 += source_block) {
+            const int kb = std::min(source_block, cK - k0);
+            reserve(ws.ctmp, ctmp_have, static_cast<long long>(span) * kb, "ctmp");
+            reserve(ws.wpack, wpack_have, static_cast<long long>(tspan) * kb, "wpack");
+            double *P = ws.ctmp, *Wp = ws.wpack;
+            std::memset(P, 0, sizeof(double) * static_cast<size_t>(span) * kb);
+            for (int k = 0; k < kb; ++k) {
+                const double *src = SK + static_cast<long long>(k0 + k) * ldK;
+                double *pc = P + static_cast<long long>(k) * span;
+                for (int b = 0; b < nrem; ++b) pc[indmap[rows[b]] - r0J] = src[b];
+                // J's own columns are its first rows: the targets are P's first tspan rows.
+                const double dk = dK[k0 + k];
+                double *wd = Wp + static_cast<long long>(k) * tspan;
+                for (int a = 0; a < tspan; ++a) wd[a] = dk * pc[a];
+            }
+            for (int a0 = 0; a0 < tspan; a0 += target_block) {
+                const int w = std::min(target_block, tspan - a0);
+                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, span - a0, w, kb, -1.0, P + a0,
+                            span, Wp + a0, tspan, 1.0, Fbase + static_cast<long long>(a0) * ld + a0, ld);
+            }
         }
-        // Target columns in groups, each with the rows at and below its first one:
-        // only the lower triangle of the targets' square is computed (up to the
-        // group's own small triangle), and a group's result is scattered while hot.
-        constexpr int tb = 96;
-        for (int a0 = 0; a0 < nt; a0 += tb) {
-            const int w = std::min(tb, nt - a0), mrows = nrem - a0;
-            if (contiguous) {
-                double *Fdst = F + static_cast<long long>(rows[a0] - f) * ld + indmap[rows[a0]];
-                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, cK, -1.0, SK + a0, ldK,
-                            Wp + a0, nt, 1.0, Fdst, ld);
-            } else {
+        return nt;
+    }
+    if (cK >= 4 && nt >= 2 && work >= 2048.0) {
+        // BLAS, by groups of target columns (each with the rows at and below its first
+        // one, so that only the lower triangle of the targets' square is computed up to
+        // the group's own small triangle) and of source columns: W = D_K times K's
+        // target rows (packed), C = L_K(rows) W' subtracted from J in place when K's
+        // rows are contiguous in J, else through C and a scatter.
+        for (int a0 = 0; a0 < nt; a0 += target_block) {
+            const int w = std::min(target_block, nt - a0), mrows = nrem - a0;
+            double *C = nullptr;
+            if (!contiguous) {
                 reserve(ws.ctmp, ctmp_have, static_cast<long long>(mrows) * w, "ctmp");
-                double *C = ws.ctmp;
-                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, cK, 1.0, SK + a0, ldK,
-                            Wp + a0, nt, 0.0, C, mrows);
+                C = ws.ctmp;
+            }
+            for (int k0 = 0; k0 < cK; k0 += source_block) {
+                const int kb = std::min(source_block, cK - k0);
+                reserve(ws.wpack, wpack_have, static_cast<long long>(w) * kb, "wpack");
+                double *Wp = ws.wpack;
+                for (int k = 0; k < kb; ++k) {
+                    const double *src = SK + static_cast<long long>(k0 + k) * ldK + a0;
+                    const double dk = dK[k0 + k];
+                    double *wd = Wp + static_cast<long long>(k) * w;
+                    for (int a = 0; a < w; ++a) wd[a] = dk * src[a];
+                }
+                const double *Ablk = SK + static_cast<long long>(k0) * ldK + a0;
+                if (contiguous) {
+                    double *Fdst = F + static_cast<long long>(rows[a0] - f) * ld + indmap[rows[a0]];
+                    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, kb, -1.0, Ablk, ldK,
+                                Wp, w, 1.0, Fdst, ld);
+                } else {
+                    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, kb, 1.0, Ablk, ldK, Wp,
+                                w, k0 == 0 ? 0.0 : 1.0, C, mrows);
+                }
+            }
+            if (!contiguous)
                 for (int a = 0; a < w; ++a) {
                     double *Fc = F + static_cast<long long>(rows[a0 + a] - f) * ld;
                     const double *Cc = C + static_cast<long long>(a) * mrows;
                     const int *rr = rows + a0;
                     for (int b = a; b < mrows; ++b) Fc[indmap[rr[b]]] -= Cc[b];
                 }
-            }
         }
         return nt;
     }
@@ -149,7 +190,7 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
 
 // The pivot rule for column j of the front, column i of the ip order; returns the pivot.
 // Dependent pivots are flagged in cx.dep (by position) and reported afterwards.
-__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) double pivot(numctx &cx, int i, double *col, int j, int h) {
+inline double pivot(numctx &cx, int i, double *col, int j, int h) {
     double d = col[j];
     const int p = ws.ip2pos[i];
     const int v = ws.perm[p];
@@ -213,19 +254,24 @@ void factor_range(numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
     }
     const int mid = j0 + (j1 - j0) / 2;
     factor_range(cx, f, j0, mid, h, F, ld);
-    // Columns [mid, j1), rows from mid down, minus L(:, j0:mid) D L(mid:j1, j0:mid)'.
-    const int kb = mid - j0, nc = j1 - mid;
-    reserve(ws.wpack, wpack_have, static_cast<long long>(nc) * kb, "wpack");
-    double *Wp = ws.wpack;
-    for (int k = 0; k < kb; ++k) {
-        const double dk = ws.dip[f + j0 + k];
-        const double *src = F + static_cast<long long>(j0 + k) * ld + mid;
-        double *wd = Wp + static_cast<long long>(k) * nc;
-        for (int a = 0; a < nc; ++a) wd[a] = dk * src[a];
+    // Columns [mid, j1), rows from mid down, minus L(:, j0:mid) D L(mid:j1, j0:mid)',
+    // by column blocks, each from its own diagonal down (the upper triangles of the
+    // blocks' squares are never computed).
+    const int kb = mid - j0;
+    for (int c0 = mid; c0 < j1; c0 += square_block) {
+        const int w = std::min(square_block, j1 - c0);
+        reserve(ws.wpack, wpack_have, static_cast<long long>(w) * kb, "wpack");
+        double *Wp = ws.wpack;
+        for (int k = 0; k < kb; ++k) {
+            const double dk = ws.dip[f + j0 + k];
+            const double *src = F + static_cast<long long>(j0 + k) * ld + c0;
+            double *wd = Wp + static_cast<long long>(k) * w;
+            for (int a = 0; a < w; ++a) wd[a] = dk * src[a];
+        }
+        cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - c0, w, kb, -1.0,
+                    F + static_cast<long long>(j0) * ld + c0, ld, Wp, w, 1.0,
+                    F + static_cast<long long>(c0) * ld + c0, ld);
     }
-    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, ld - mid, nc, kb, -1.0,
-                F + static_cast<long long>(j0) * ld + mid, ld, Wp, nc, 1.0,
-                F + static_cast<long long>(mid) * ld + mid, ld);
     factor_range(cx, f, mid, j1, h, F, ld);
 }
 
@@ -305,7 +351,9 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
         const int *Jrows = ws.brows + ws.bstart[J];
         const int ld = ws.bstart[J + 1] - ws.bstart[J];
         double *F = ws.S + ws.soff[J];
-        std::memset(F, 0, sizeof(double) * static_cast<size_t>(ld) * c);
+        // Only the lower trapezoid of the front is ever read.
+        for (int cc = 0; cc < c; ++cc)
+            std::memset(F + static_cast<long long>(cc) * ld + cc, 0, sizeof(double) * (ld - cc));
         for (int t = 0; t < ld; ++t) cx.indmap[Jrows[t]] = t;
 
         // Load K's entries of J's columns.

@@ -27,31 +27,32 @@ using i64 = std::int64_t;
 
 // 1-based binary min-heap of nodes keyed by hkey; ties never move a node.
 struct heap_t {
-    int *heap;   // heap[1..size]
+    int *slot;   // the node at heap position h is slot[h-1]
     int *iheap;  // position of each node
     const i64 *key;
     int size;
 
+    int at(int h) const { return slot[h - 1]; }
     void place(int pos, int v) {
-        heap[pos] = v;
+        slot[pos - 1] = v;
         iheap[v] = pos;
     }
     void down(int h) {
-        const int v = heap[h];
+        const int v = at(h);
         for (;;) {
             int c = 2 * h;
             if (c > size) break;
-            if (c + 1 <= size && key[heap[c + 1]] < key[heap[c]]) ++c;
-            if (!(key[heap[c]] < key[v])) break;
-            place(h, heap[c]);
+            if (c + 1 <= size && key[at(c + 1)] < key[at(c)]) ++c;
+            if (!(key[at(c)] < key[v])) break;
+            place(h, at(c));
             h = c;
         }
         place(h, v);
     }
     void up(int h) {
-        const int v = heap[h];
-        while (h > 1 && key[heap[h / 2]] > key[v]) {
-            place(h, heap[h / 2]);
+        const int v = at(h);
+        while (h > 1 && key[at(h / 2)] > key[v]) {
+            place(h, at(h / 2));
             h /= 2;
         }
         place(h, v);
@@ -59,7 +60,7 @@ struct heap_t {
     // Removes node x: the last node takes its place and moves the right way.
     void remove(int x) {
         const int pos = iheap[x];
-        const int last = heap[size];
+        const int last = at(size);
         --size;
         iheap[x] = 0;
         if (pos > size) return;  // x was the last node
@@ -274,7 +275,7 @@ void symbolic(LP *lp) {
     int *spc = xmalloc<int>("spc", "m", N);
     i64 *locfil = xmalloc<i64>("locfil", "m", N, "int");
     i64 *hkey = xmalloc<i64>("hkey", "m", N, "int");
-    int *heap = xmalloc<int>("heap", "m", static_cast<long long>(N) + 1);
+    int *heap = xmalloc<int>("heap", "m", N);
     int *iheap = xmalloc<int>("iheap", "m", N);
     int *iwork = xmalloc<int>("iwork", "m", N);
     W.snode = xmalloc<int>("snode", "m", N);
@@ -339,7 +340,7 @@ void symbolic(LP *lp) {
     int *iAAt = W.iAAt;
     int p = 0;
     while (p < N) {
-        const int v = heap[1];
+        const int v = H.at(1);
         const int d = degree[v];
         if (d >= N - 1 - p && window == N) window = p;
         perm[p] = v;

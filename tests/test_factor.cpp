@@ -86,6 +86,39 @@ TEST(Factor, BigSupernodesUseTheBlockedPath) {
     check_shape(s2);
 }
 
+TEST(Factor, WideSupernodeUpdatesALaterBlock) {
+    // Columns 0..99 form a clique through Q and share rows 0..19: one supernode of
+    // 100 columns.  The rows also meet 40 of the free columns 100..179 (another
+    // clique, eliminated last), so the rows' block has a structure of its own and the
+    // wide supernode updates it across blocks.
+    const int n = 180, m = 20;
+    dense_problem p;
+    p.n = n;
+    p.m = m;
+    p.A.assign(m, std::vector<double>(n, 0.0));
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j < 140; ++j) p.A[i][j] = 1.0 + 0.01 * j + 0.1 * i * (j % 3);
+    p.Q.assign(n, std::vector<double>(n, 0.0));
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            if ((i < 100) == (j < 100)) p.Q[i][j] = i == j ? 60.0 : 0.1 / (1 + i + j);
+    LP *lp = make_lp(p);
+    std::vector<int> bnd(n, 8);
+    for (int j = 100; j < n; ++j) bnd[j] = 1;
+    finish_lp(lp, bnd);
+    lp->verbose = 0;
+    lp->pdf = 1;
+    const auto Dn = spread(n, 3, 0.5, 2.0), Dm = spread(m, 4, 0.5, 2.0);
+    inv_num(lp, Dn.data(), Dm.data());
+    const factor_view v = factor_info();
+    EXPECT_EQ(v.snode[0], v.snode[99]) << "the clique is one supernode";
+    EXPECT_NE(v.snode[0], v.snode[n]);
+    expect_structure_sound(n, m);
+    expect_matches_reference(lp, Dn.data(), Dm.data());
+    inv_clo();
+    closelp(lp);
+}
+
 TEST(Factor, EmptySystem) {
     dense_problem p;
     LP *lp = make_lp(p);
