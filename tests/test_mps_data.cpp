@@ -2,13 +2,17 @@
 // sizes listed in the set's MANIFEST.csv.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "files/mps.h"
+#include "files/specs.h"
+#include "ipm/ipm.h"
 #include "lp/lp.h"
 #include "mps_lines.h"
 #include "testlp.h"
@@ -86,3 +90,54 @@ TEST(MpsData, ObjectiveConstantsOfRealFiles) {
     EXPECT_EQ(lp->f, -100.0);
     closelp(lp);
 }
+
+namespace {
+
+// Solves the small problems of a set (rows + columns at most 2000) with the settings of
+// orva-mps and compares the objective with the published optimum.  The tolerance is
+// relative to max(1, |optimum|); a problem read wrongly misses it by far more.
+// Problems that read correctly (their written copy solves to the optimum with other
+// solvers) but that the solver itself does not solve at present.  They are still run and
+// reported; the test says when one of them starts to solve.
+const std::vector<std::string> known_solver_failures = {
+    "forplan",  // iteration limit since the step-control and factorization changes
+};
+
+void solve_set(const std::string &set, const char *ext) {
+    if (!orva::testing::have_shared_data()) GTEST_SKIP() << "no shared test data";
+    int solved = 0;
+    for (const auto &r : manifest(set)) {
+        if (r.rows + r.cols > 2000) continue;
+        const bool known = std::find(known_solver_failures.begin(), known_solver_failures.end(), r.name) !=
+                           known_solver_failures.end();
+        reset_opns();
+        LP *lp = openlp();
+        set_opns(lp);  // verbose 0
+        std::string out;
+        const std::string path = orva::testing::shared_data(set + "/" + r.name + ext);
+        std::vector<const char *> args{path.c_str()};
+        ::testing::internal::CaptureStdout();
+        readlp(1, args.data(), lp);
+        const int status = solvelp(lp);
+        std::fflush(stdout);
+        out = ::testing::internal::GetCapturedStdout();
+        const double err = std::fabs(lp->primal_obj - r.optimum) / std::max(1.0, std::fabs(r.optimum));
+        const bool ok = status == 0 && err <= 1e-5;
+        if (known) {
+            std::printf("%s: known solver failure, result %d, objective %.10g against %.10g%s\n", r.name.c_str(),
+                        status, lp->primal_obj, r.optimum, ok ? " (now solved: take it off the list)" : "");
+        } else {
+            EXPECT_EQ(status, 0) << r.name << "\n" << out;
+            EXPECT_LE(err, 1e-5) << r.name << ": " << lp->primal_obj << " against " << r.optimum;
+        }
+        if (ok) ++solved;
+        closelp(lp);
+    }
+    EXPECT_GT(solved, 0);
+}
+
+} // namespace
+
+TEST(MpsData, SmallNetlibProblemsSolveToTheirOptimum) { solve_set("lp", ".mps"); }
+
+TEST(MpsData, SmallMarosMeszarosProblemsSolveToTheirOptimum) { solve_set("qp", ".qps"); }
