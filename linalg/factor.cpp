@@ -399,12 +399,15 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             // The rows of a column are its ancestors in the elimination tree, which
             // every topological order lists alike: when the column has every row of
             // the front below its diagonal, they are in the same order.
-            if (len == ld - 1 - cc) {
+            const int r0 = ws.runstart[f + cc], r1 = ws.runstart[f + cc + 1];
+            if (r0 == r1) {
                 std::memcpy(dst, src + cc + 1, sizeof(double) * len);
             } else {
-                const int *ri = ws.iAAt + ws.kAAt[q];
-                const int *p2i = ws.pos2ip;
-                for (int k = 0; k < len; ++k) dst[k] = src[cx.indmap[p2i[ri[k]]]];
+                for (int r = r0; r < r1; ++r) {
+                    const int t = ws.runs[2 * r], n = ws.runs[2 * r + 1];
+                    std::memcpy(dst, src + t, sizeof(double) * n);
+                    dst += n;
+                }
             }
         }
 
@@ -493,6 +496,8 @@ void inv_clo() {
     xfree(ws.ip2pos);
     xfree(ws.pos2ip);
     xfree(ws.dip);
+    xfree(ws.runstart);
+    xfree(ws.runs);
     xfree(ws.xblk);
     xfree(ws.blkof);
     xfree(ws.ldstart);

@@ -53,6 +53,8 @@ struct factor_ws {
     long long *soff = nullptr;  // start of each block's front in S (nblk+1)
     long long ssize = 0;
     double *S = nullptr;        // the fronts, kept between calls
+    int *runstart = nullptr;    // per column (ip): its runs in runs[2*runstart[i] .. 2*runstart[i+1])
+    int *runs = nullptr;        // (first front row, length) pairs; none for a column with every row
     // Loading of K: for each column (ip), the entries of A and Q that fall into it
     // below the diagonal, as (offset in its block's front, source).  A source
     // s < nz is A[s]; s >= nz is Q[s-nz] (times -max).

@@ -664,6 +664,43 @@ void symbolic(LP *lp) {
         }
         xfree(blkf);
         W.ssize = ssize;
+
+        // Columns whose structure is only a part of their front's rows below the
+        // diagonal: the runs of consecutive front rows that it consists of (rows of a
+        // column are its ancestors, listed alike in every topological order), so that
+        // the column is copied out of the front run by run.
+        W.runstart = xcalloc<int>("runstart", "m2+1", static_cast<long long>(N) + 1);
+        int *frow = xmalloc<int>("iwork", "m2", N);  // front row of each column (ip) of the block
+        long long nruns = 0, cap = 0;
+        for (int B = 0; B < nb; ++B) {
+            const int f = W.xblk[B], c = W.xblk[B + 1] - f;
+            const int *br = W.brows + W.bstart[B];
+            const int ld = W.bstart[B + 1] - W.bstart[B];
+            for (int t = 0; t < ld; ++t) frow[br[t]] = t;
+            for (int cc = 0; cc < c; ++cc) {
+                const int q = ip2pos[f + cc];
+                const int len = kAAt[q + 1] - kAAt[q];
+                if (len != ld - 1 - cc) {
+                    int prev = -2;
+                    for (int k2 = kAAt[q]; k2 < kAAt[q + 1]; ++k2) {
+                        const int t = frow[pos2ip[iAAt[k2]]];
+                        if (t != prev + 1) {
+                            if (nruns + 1 > cap) {
+                                cap = std::max<long long>(2 * cap, 1024);
+                                W.runs = xrealloc<int>(W.runs, "runs", "2*nruns", 2 * cap);
+                            }
+                            W.runs[2 * nruns] = t;
+                            W.runs[2 * nruns + 1] = 0;
+                            ++nruns;
+                        }
+                        ++W.runs[2 * nruns - 1];
+                        prev = t;
+                    }
+                }
+                W.runstart[f + cc + 1] = static_cast<int>(nruns);
+            }
+        }
+        xfree(frow);
     }
 
     // Load lists: each entry of A and Q below the diagonal goes to the column of
