@@ -123,6 +123,9 @@ void closelp(LP *lp) {
 
 int nl_init_mps(LP *lp) {
     const int m = lp->m;
+    // A record solved again gets fresh copies; the earlier ones are the record's own.
+    xfree(lp->b0);
+    xfree(lp->R);
     lp->b0 = xmalloc<double>("lp->b0", "lp->m", m);
     for (int i = 0; i < m; ++i) lp->b0[i] = lp->b[i];
     lp->R = xmalloc<double>("lp->R", "lp->m", m);
@@ -139,7 +142,8 @@ int nl_update_mps(LP *lp) {
         quad /= 2;
     }
     lp->primal_obj = lp->f + dotprod(lp->c, lp->x, n) + quad;
-    smx(lp->m, n, lp->A, lp->kA, lp->iA, lp->x, lp->R);
+    // Row activities go to R when the set-up hook made it (a replacement may not have).
+    if (lp->R) smx(lp->m, n, lp->A, lp->kA, lp->iA, lp->x, lp->R);
     return 0;
 }
 

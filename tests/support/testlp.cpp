@@ -12,6 +12,10 @@
 
 #include "lp/alloc.h"
 
+// In the sanitizer build, a request no machine can hold must come back as a null pointer
+// (as without the sanitizer), so that the tests can see the allocation failure messages.
+extern "C" const char *__asan_default_options() { return "allocator_may_return_null=1"; }
+
 namespace orva::testing {
 
 namespace {
