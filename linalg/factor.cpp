@@ -56,7 +56,7 @@ struct numctx {
     int n, m;
     int verbose;
     double maxdiag;
-    int *link, *length, *indmap;
+    int *link, *length, *indmap, *relind;
     char *dep;     // dependent pivots, by position
     double *temp;  // tmpsiz doubles: one column of a small update
 };
@@ -79,6 +79,10 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
 
     const double work = static_cast<double>(nrem) * nt * cK;
     const int span = indmap[rows[nrem - 1]] - indmap[rows[0]] + 1;  // J's rows that K's rows reach
+    // Rows of J that K's remaining rows are (relative indices), when not contiguous.
+    int *rel = cx.relind;
+    if (!contiguous)
+        for (int b = 0; b < nrem; ++b) rel[b] = indmap[rows[b]];
     if (!contiguous && cK >= 4 && nt >= 8 && work >= 2048.0 && 10LL * nrem >= 6LL * span) {
         // K's rows fill most of their span of J's rows: expand them into that span
         // (zeros elsewhere) and update J in place, as if the rows were contiguous.
@@ -94,7 +98,7 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
             for (int k = 0; k < kb; ++k) {
                 const double *src = SK + static_cast<long long>(k0 + k) * ldK;
                 double *pc = P + static_cast<long long>(k) * span;
-                for (int b = 0; b < nrem; ++b) pc[indmap[rows[b]] - r0J] = src[b];
+                for (int b = 0; b < nrem; ++b) pc[rel[b] - r0J] = src[b];
                 // J's own columns are its first rows: the targets are P's first tspan rows.
                 const double dk = dK[k0 + k];
                 double *wd = Wp + static_cast<long long>(k) * tspan;
@@ -145,8 +149,8 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
                 for (int a = 0; a < w; ++a) {
                     double *Fc = F + static_cast<long long>(rows[a0 + a] - f) * ld;
                     const double *Cc = C + static_cast<long long>(a) * mrows;
-                    const int *rr = rows + a0;
-                    for (int b = a; b < mrows; ++b) Fc[indmap[rr[b]]] -= Cc[b];
+                    const int *rr = rel + a0;
+                    for (int b = a; b < mrows; ++b) Fc[rr[b]] -= Cc[b];
                 }
         }
         return nt;
@@ -181,8 +185,8 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
             for (int i = 0; i < len; ++i) out[i] += L0[i] * w0;
         }
         if (!contiguous) {
-            const int *rr = rows + a;
-            for (int i = 0; i < len; ++i) Fc[indmap[rr[i]]] -= acc[i];
+            const int *rr = rel + a;
+            for (int i = 0; i < len; ++i) Fc[rr[i]] -= acc[i];
         }
     }
     return nt;
@@ -337,7 +341,7 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     cx.link = xmalloc<int>("link", "nsuper", ns);
     cx.indmap = xmalloc<int>("indmap", "m2", N);
     cx.length = xmalloc<int>("length", "nsuper", ns);
-    int *relind = xmalloc<int>("relind", "m2", N);  // kept for the work-space contract
+    cx.relind = xmalloc<int>("relind", "m2", N);
     cx.temp = xcalloc<double>("temp", "tmpsiz", ws.tmpsiz);
     ws.ndep = 0;
     for (int S = 0; S < ns; ++S) cx.link[S] = -1;
@@ -432,7 +436,7 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     xfree(cx.link);
     xfree(cx.temp);
     xfree(cx.indmap);
-    xfree(relind);
+    xfree(cx.relind);
     xfree(cx.length);
 
     // Checks of the pivots.

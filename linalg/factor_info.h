@@ -31,7 +31,7 @@ struct factor_view {
     int nblk = 0;                // blocks of columns sharing a structure (numeric phase)
     const int *xblk = nullptr;   // first column of each block, in the numeric phase's order
     std::vector<long long> bsize; // front size of each block (doubles)
-    double symbolic_seconds = 0; // wall time of the last symbolic phase
+    double symbolic_seconds = 0; // processor seconds of the last symbolic phase
 };
 
 // A snapshot of the current work space (pointers stay valid until inv_clo).

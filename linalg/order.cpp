@@ -8,7 +8,6 @@
 // keeps tier-1 nodes behind tier-0 ones; neighbours indistinguishable from the
 // pivot are eliminated in the same step (mass elimination) and form supernodes.
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -86,7 +85,7 @@ inline void add_nbr(int **nbrs, int *spc, int *degree, int a, int b, const char 
 } // namespace
 
 void symbolic(LP *lp) {
-    const auto t_start = std::chrono::steady_clock::now();
+    const double t_start = cputimer();
     factor_ws &W = ws;
     const int n = lp->n, m = lp->m;
     const int N = n + m;
@@ -713,8 +712,7 @@ void symbolic(LP *lp) {
         xfree(fillp);
     }
 
-    W.symbolic_seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t_start).count();
+    W.symbolic_seconds = cputimer() - t_start;
 }
 
 } // namespace orva::detail
