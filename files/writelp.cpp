@@ -28,6 +28,8 @@ struct labeler {
 
 } // namespace
 
+// Labels and set names are written in their 8-character fields, longer ones cut, so
+// that every line keeps the fixed columns the reader expects.
 int writelp(const LP *lp, const char *path) {
     std::FILE *fp = std::fopen(path, "w");
     if (!fp) {
@@ -47,8 +49,8 @@ int writelp(const LP *lp, const char *path) {
     if (lp->max == -1) std::fprintf(fp, "MAX\n");
     std::fprintf(fp, "NAME          %8s\n", lp->name);
     std::fprintf(fp, "ROWS\n");
-    std::fprintf(fp, " N  %8s\n", lp->obj);
-    for (int i = 0; i < m; ++i) std::fprintf(fp, rval(i) == 0.0 ? " E  %8s\n" : " G  %8s\n", row(i));
+    std::fprintf(fp, " N  %8.8s\n", lp->obj);
+    for (int i = 0; i < m; ++i) std::fprintf(fp, rval(i) == 0.0 ? " E  %8.8s\n" : " G  %8.8s\n", row(i));
 
     std::fprintf(fp, "COLUMNS\n");
     for (int j = 0; j < n; ++j) {
@@ -58,17 +60,17 @@ int writelp(const LP *lp, const char *path) {
         const char *cl = cls.c_str();
         if (cval(j) != 0.0) {
             if (k < e) {
-                std::fprintf(fp, "    %8s  %8s  %12.5e   %8s  %12.5e\n", cl, lp->obj, cval(j),
+                std::fprintf(fp, "    %8.8s  %8.8s  %12.5e   %8.8s  %12.5e\n", cl, lp->obj, cval(j),
                              row(lp->iA[k]), lp->A[k]);
                 ++k;
             } else {
-                std::fprintf(fp, "    %8s  %8s  %12.5e\n", cl, lp->obj, cval(j));
+                std::fprintf(fp, "    %8.8s  %8.8s  %12.5e\n", cl, lp->obj, cval(j));
             }
         }
         for (; k + 1 < e; k += 2)
-            std::fprintf(fp, "    %8s  %8s  %12.5e   %8s  %12.5e\n", cl, row(lp->iA[k]), lp->A[k],
+            std::fprintf(fp, "    %8.8s  %8.8s  %12.5e   %8.8s  %12.5e\n", cl, row(lp->iA[k]), lp->A[k],
                          row(lp->iA[k + 1]), lp->A[k + 1]);
-        if (k < e) std::fprintf(fp, "    %8s  %8s  %12.5e\n", cl, row(lp->iA[k]), lp->A[k]);
+        if (k < e) std::fprintf(fp, "    %8.8s  %8.8s  %12.5e\n", cl, row(lp->iA[k]), lp->A[k]);
     }
 
     // Right-hand sides, two per line.  The objective constant f goes on the objective
@@ -77,9 +79,9 @@ int writelp(const LP *lp, const char *path) {
     int count = 0;
     auto rhs_pair = [&](const char *label, double value) {
         if (count % 2 == 0)
-            std::fprintf(fp, "    %8s  %8s  %12.5e", lp->rhs, label, value);
+            std::fprintf(fp, "    %8.8s  %8.8s  %12.5e", lp->rhs, label, value);
         else
-            std::fprintf(fp, "   %8s  %12.5e\n", label, value);
+            std::fprintf(fp, "   %8.8s  %12.5e\n", label, value);
         ++count;
     };
     if (lp->f != 0.0) rhs_pair(lp->obj, -lp->f);
@@ -94,20 +96,20 @@ int writelp(const LP *lp, const char *path) {
         const char *cl = cls.c_str();
         if (lo == -inf) {
             if (up == inf)
-                std::fprintf(fp, " FR %8s  %8s \n", lp->bounds, cl);
+                std::fprintf(fp, " FR %8.8s  %8.8s \n", lp->bounds, cl);
             else
-                std::fprintf(fp, " MI %8s  %8s \n", lp->bounds, cl);
+                std::fprintf(fp, " MI %8.8s  %8.8s \n", lp->bounds, cl);
         } else if (lo != 0.0) {
-            std::fprintf(fp, " LO %8s  %8s  %12.5e \n", lp->bounds, cl, lo);
+            std::fprintf(fp, " LO %8.8s  %8.8s  %12.5e \n", lp->bounds, cl, lo);
         }
-        if (up < inf) std::fprintf(fp, " UP %8s  %8s  %12.5e \n", lp->bounds, cl, up);
+        if (up < inf) std::fprintf(fp, " UP %8.8s  %8.8s  %12.5e \n", lp->bounds, cl, up);
     }
 
     std::fprintf(fp, "RANGES\n");
     for (int i = 0; i < m; ++i) {
         const double rg = rval(i);
         if (rg != 0.0 && rg != inf)
-            std::fprintf(fp, "    %8s  %8s  %12.5e \n", lp->ranges, row(i), rg);
+            std::fprintf(fp, "    %8.8s  %8.8s  %12.5e \n", lp->ranges, row(i), rg);
     }
 
     std::fprintf(fp, "QUADS\n");
@@ -119,9 +121,9 @@ int writelp(const LP *lp, const char *path) {
             const std::string cls = col(j);
             const char *cl = cls.c_str();
             for (; k + 1 < e; k += 2)
-                std::fprintf(fp, "    %8s  %8s  %12.5e   %8s  %12.5e\n", cl, col(lp->iQ[k]), lp->Q[k],
+                std::fprintf(fp, "    %8.8s  %8.8s  %12.5e   %8.8s  %12.5e\n", cl, col(lp->iQ[k]), lp->Q[k],
                              col(lp->iQ[k + 1]), lp->Q[k + 1]);
-            if (k < e) std::fprintf(fp, "    %8s  %8s  %12.5e\n", cl, col(lp->iQ[k]), lp->Q[k]);
+            if (k < e) std::fprintf(fp, "    %8.8s  %8.8s  %12.5e\n", cl, col(lp->iQ[k]), lp->Q[k]);
         }
     }
     std::fprintf(fp, "ENDATA\n");

@@ -317,20 +317,24 @@ TEST(MpsReader, ParameterLinesBeforeNameAndAfterEndata) {
 
 TEST(MpsReader, MisplacedLinesAndUnknownLabelsAreReportedAndSkipped) {
     const std::string text = "NAME          BAD\nstray line\nROWS\n" + line("N", "OBJ") + line("G", "R1") +
-                             "HEADER\n" + "COLUMNS\n" + line("", "X", "R1", "1.", "NOROW", "2.") + "RHS\n" +
+                             line("X", "ODD") + line("E", "R1") + "HEADER\n" + "COLUMNS\n" + line("", "X", "R1", "1.", "NOROW", "2.") + "RHS\n" +
                              line("", "RHS", "NOROW", "1.") + "RANGES\n" + line("", "RNG", "NOROW", "1.") +
                              "QUADS\n" + line("", "NOCOL", "X", "1.") + line("", "X", "NOCOL", "1.") + "ENDATA\n";
     std::string out;
     LP *lp = read_text(text, &out);
     EXPECT_EQ(out, "expected ROWS after NAME instead of stray line\n"
+                   "unrecognized row type X of row ODD     : row ignored\n"
+                   "row label R1       repeated in ROWS section\n"
                    "expected L, E, G, N, or COLUMNS instead of EADER\n"
                    "row label NOROW    from COLUMNS section missing in ROWS section\n"
                    "row label NOROW    from RHS section missing in ROWS section\n"
                    "row label NOROW    from RANGES section missing in ROWS section\n"
                    "col label NOCOL    from QUADS section missing in COLUMNS section\n"
                    "col label NOCOL    from QUADS section missing in COLUMNS section\n");
-    EXPECT_EQ(lp->m, 1);
-    EXPECT_EQ(lp->nz, 1);
+    EXPECT_EQ(lp->m, 2);  // the row of unknown type is left out
+    EXPECT_EQ(lp->nz, 1);  // in the later row R1, which the label now names
+    EXPECT_EQ(lp->r[1], 0.0);
+    EXPECT_EQ(mpstest::entry(lp, 1, 0), 1.0);
     EXPECT_EQ(lp->qnz, 0);
     closelp(lp);
 }
@@ -411,7 +415,8 @@ TEST(MpsReader, SeveralFilesAreOneInput) {
     closelp(lp);
 }
 
-TEST(MpsReader, StandardInputIsTheDash) {
+TEST(MpsReaderDeathTest, StandardInputIsTheDash) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     const std::string dir = orva::testing::scratch_dir("mps-stdin");
     const std::string path = mpstest::write_file(dir, "p.mps", small_rows + small_columns + small_rhs + "ENDATA\n");
     EXPECT_EXIT(
@@ -476,6 +481,7 @@ void read_to_stderr(const std::string &text) {
 } // namespace
 
 TEST(MpsReaderDeathTest, FatalErrorsEndTheRunWithTheirCode) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(read_to_stderr(small_columns + "ENDATA\n"), ::testing::ExitedWithCode(1),
                 "ORVA ERROR\\(11\\): NAME not found");
     EXPECT_EXIT(read_to_stderr(small_rows + small_columns + "BOGUS\nENDATA\n"), ::testing::ExitedWithCode(1),

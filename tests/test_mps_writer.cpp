@@ -163,6 +163,7 @@ TEST(MpsWriter, RecordWithoutLabelsOrOptionalArrays) {
 }
 
 TEST(MpsWriterDeathTest, UnopenablePathEndsTheRun) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     LP *lp = make_lp(dense_problem{});
     EXPECT_EXIT(
         {
@@ -170,5 +171,35 @@ TEST(MpsWriterDeathTest, UnopenablePathEndsTheRun) {
             writelp(lp, "/nonexistent/dir/out.mps");
         },
         ::testing::ExitedWithCode(1), "ORVA ERROR\\(2\\): cannot open file /nonexistent/dir/out.mp");
+    closelp(lp);
+}
+
+TEST(MpsWriter, LongLabelsAreCutToTheirFields) {
+    // The free column of an F row is labelled "f." and the row's 8-character label: ten
+    // characters, cut to eight when written so that the columns stay aligned.
+    const std::string dir = orva::testing::scratch_dir("mps-fit");
+    using mpstest::line;
+    const std::string in = mpstest::write_file(dir, "fit.mps",
+                                               "NAME          FIT\nROWS\n" + line("N", "OBJ") + line("F", "ROW1") +
+                                                   "COLUMNS\n" + line("", "X", "ROW1", "2.", "OBJ", "1.") + "RHS\n" +
+                                                   line("", "RHS", "ROW1", "3.") + "ENDATA\n");
+    LP *lp = mpstest::read_files({in});
+    ASSERT_EQ(lp->n, 2);
+    EXPECT_STREQ(lp->collab[1], "f.ROW1    ");
+    const std::string out = dir + "/back.mps";
+    ASSERT_EQ(writelp(lp, out.c_str()), 0);
+    std::string printed;
+    LP *back = mpstest::read_files({out}, &printed);
+    EXPECT_EQ(printed, "");
+    ASSERT_EQ(back->n, 2);
+    EXPECT_STREQ(back->collab[1], "f.ROW1  ");
+    EXPECT_EQ(mpstest::entry(back, 0, 1), -1.0);
+    EXPECT_EQ(back->l[1], -inf);
+    EXPECT_EQ(back->u[1], inf);
+    EXPECT_EQ(mpstest::qentry(back, 1, 1), 1.0);
+    EXPECT_EQ(back->b[0], 3.0);
+    EXPECT_EQ(back->r[0], 0.0);
+    EXPECT_EQ(back->c[0], 1.0);
+    closelp(back);
     closelp(lp);
 }

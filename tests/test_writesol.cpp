@@ -76,32 +76,8 @@ TEST(WriteSol, ColumnAndRowLinesWithTheirFlags) {
     closelp(lp);
 }
 
-TEST(WriteSol, EqualityRowToleranceAndLabels) {
-    dense_problem p;
-    p.m = 2;
-    p.n = 1;
-    p.A = {{1}, {1}};
-    p.b = {2, 2 - 1e-5};
-    p.r = {0, 0};
-    LP *lp = make_lp(p);
-    lp->inftol = 1e-6;
-    lp->x = vec({2 + 1e-5});
-    lp->rowlab = xmalloc<char *>("rowlab", "m", 2);
-    lp->rowlab[0] = xmalloc<char>("s", "n", 9);
-    lp->rowlab[1] = xmalloc<char>("s", "n", 9);
-    std::snprintf(lp->rowlab[0], 9, "%s", "EQ      ");
-    std::snprintf(lp->rowlab[1], 9, "%s", "NEAR");
-    const std::string text = report(lp);
-    // Activity b + 1e-5 on an equality is flagged (tolerance 1.2e-6); null y and z print
-    // as zeros; short labels are right-aligned in ten characters.
-    EXPECT_NE(text.find("       0    EQ         0.000000e+00   2.000010e+00   2.000000e+00   0.000000e+00     OB\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("       1        NEAR"), std::string::npos) << text;
-    closelp(lp);
-}
-
 TEST(WriteSolDeathTest, UnopenablePathEndsTheRun) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     LP *lp = make_lp(dense_problem{});
     EXPECT_EXIT(
         {
