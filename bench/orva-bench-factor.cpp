@@ -1,6 +1,6 @@
 // Benchmark of the sparse factorization on a real problem.
 //
-//   orva-bench-factor PROBLEM.nl [reps] [seed]
+//   orva-bench-factor PROBLEM.nl [reps] [seed] [method]
 //
 // Reads the problem through the ASL, builds the reduced system as the solver does
 // (A by columns, its transpose, the variable and row classes, Q with both triangles
@@ -114,11 +114,12 @@ double median(std::vector<double> v) {
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        Fprintf(Stderr, "usage: %s problem.nl [reps] [seed]\n", argv[0]);
+        Fprintf(Stderr, "usage: %s problem.nl [reps] [seed] [method]\n", argv[0]);
         return 2;
     }
     const int reps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const unsigned seed = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 1;
+    const int method = argc > 4 ? std::atoi(argv[4]) : 1;  // ordering: 0 none, 1 degree, 2 local fill
     openblas_set_num_threads(1);
     dense_child dense;
 
@@ -210,6 +211,7 @@ int main(int argc, char **argv) {
     for (auto &d : Dn) d = std::exp(U(gen));
     for (int i = 0; i < m; ++i) Dm[i] = lp->rngmark[i] == 4 ? 1e300 : std::exp(U(gen));
     lp->verbose = 0;
+    lp->method = method;
 
     struct rusage ru0 {};
     getrusage(RUSAGE_SELF, &ru0);

@@ -1,14 +1,18 @@
 // Numeric phase of the sparse LDL' factorization (supernodal, left-looking),
 // getpertval, inv_clo and the read-only view of the work space.
 //
-// Each supernode J is assembled in a dense front: an (h+1) x c column-major block
-// whose row 0 is J's first column's diagonal and whose row t+1 is the t-th entry of
-// that column's structure, so column cc of J holds its diagonal at row cc and its
-// entries of L below.  The front is loaded from A and Q, receives the updates of
-// every earlier supernode K whose structure reaches J (the K wait in a linked list
-// per supernode, as in any left-looking scheme), is factored column by column with
-// the pivot rule, and is copied into L's column storage (AAt).  Large updates go
-// through BLAS dgemm on packed blocks; small ones use plain loops.
+// The factorization works in a postorder of the elimination tree (the "ip" order
+// of the symbolic phase): a topological order, so the factor is L with rows and
+// columns relabelled and every pivot is decided on the same value, but columns
+// that share a structure are consecutive.  Runs of such columns form blocks; each
+// block is assembled in its dense front in S (ld x c, column-major; rows are the
+// block's row list), loaded from A and Q, updated by every earlier block whose
+// structure reaches it (blocks wait in a linked list per block, as in any
+// left-looking scheme), factored column by column with the pivot rule, and copied
+// into L's column storage (AAt, by position).  Dependent pivots are reported in
+// position order after the factorization.  Large updates go through BLAS dgemm;
+// small ones use plain loops compiled for AVX-512, AVX2 and the base instruction
+// set.
 #include <cblas.h>
 
 #include <algorithm>
@@ -64,7 +68,8 @@ struct numctx {
 // Subtracts from the front of block J (ld rows) the update of the earlier block K:
 // for every target column t of J among K's remaining rows and every remaining row
 // r at or below t, the sum over K's columns k of L_rk d_k L_tk.
-__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int update_from(numctx &cx, int K, int J, double *F, int ld) {
+__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int update_from(
+    numctx &cx, int K, int J, double *F, int ld) {
     const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
     const int ldK = ws.bstart[K + 1] - ws.bstart[K];
     const int nrem = cx.length[K];
