@@ -161,9 +161,26 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
         return nt;
     }
 
+    auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
+    if (!contiguous && cK <= 2) {
+        // One or two source columns: straight into J's rows.
+        const double *L0 = colK(0), *L1 = cK == 2 ? colK(1) : nullptr;
+        for (int a = 0; a < nt; ++a) {
+            double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
+            const int *rr = rel;
+            const double w0 = dK[0] * L0[a];
+            if (L1) {
+                const double w1 = dK[1] * L1[a];
+                for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1;
+            } else if (w0 != 0.0) {
+                for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0;
+            }
+        }
+        return nt;
+    }
+
     // Plain path: one target column at a time, source columns four at a time.
     double *acc = cx.temp;
-    auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
     for (int a = 0; a < nt; ++a) {
         double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
         const int len = nrem - a;
