@@ -162,18 +162,27 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
     }
 
     auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
-    if (!contiguous && cK <= 2) {
-        // One or two source columns: straight into J's rows.
-        const double *L0 = colK(0), *L1 = cK == 2 ? colK(1) : nullptr;
+    if (!contiguous && cK <= 4) {
+        // Up to four source columns: straight into J's rows.
+        const double *L0 = colK(0), *L1 = cK > 1 ? colK(1) : nullptr, *L2 = cK > 2 ? colK(2) : nullptr,
+                     *L3 = cK > 3 ? colK(3) : nullptr;
         for (int a = 0; a < nt; ++a) {
             double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
             const int *rr = rel;
             const double w0 = dK[0] * L0[a];
-            if (L1) {
+            if (cK == 1) {
+                if (w0 != 0.0)
+                    for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0;
+            } else if (cK == 2) {
                 const double w1 = dK[1] * L1[a];
                 for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1;
-            } else if (w0 != 0.0) {
-                for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0;
+            } else if (cK == 3) {
+                const double w1 = dK[1] * L1[a], w2 = dK[2] * L2[a];
+                for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1 + L2[b] * w2;
+            } else {
+                const double w1 = dK[1] * L1[a], w2 = dK[2] * L2[a], w3 = dK[3] * L3[a];
+                for (int b = a; b < nrem; ++b)
+                    Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1 + L2[b] * w2 + L3[b] * w3;
             }
         }
         return nt;
