@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "aslprobe.h"
+#include "intake.h"
 #include "nlfile.h"
 #include "testlp.h"
 
@@ -36,32 +37,21 @@ nl_spec two_rows(bool maximize) {
 
 // Reads the problem as the driver does (run by AMPL), fakes a finished solve, writes the result.
 sol_file result_of(const std::string &stem, int code, int quadratic = 0) {
-    reset_settings();
-    ASL *asl = asl_create();
-    LP *lp = openlp();
-    std::vector<std::string> args = {"orva", stem, "-AMPL"};
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    char *st = nullptr;
-    ::testing::internal::CaptureStdout();  // the ASL's banner and messages
-    EXPECT_EQ(parse_options(asl, argv.data(), &st), 0);
-    amplin(asl, st, lp);
-    update_kp(lp);
-    double x[2] = {1.5, 0.25}, y[2] = {0.75, 2.0};
-    lp->x = x;
-    lp->y = y;
-    lp->iter = 12;
-    lp->quadratic = quadratic;
-    lp->primal_obj = 1.75;
-    lp->dual_obj = 1.5;
-    amplout(asl, lp, code);
-    ::testing::internal::GetCapturedStdout();
-    for (void *p : {(void *)lp->A, (void *)lp->iA, (void *)lp->kA, (void *)lp->kAt,
-                    (void *)lp->varsgn, (void *)lp->c})
-        std::free(p);
-    std::free(lp);
-    asl_free(asl);
+    {
+        ampl_intake in(stem, {"-AMPL"});
+        LP *lp = in.lp;
+        double x[2] = {1.5, 0.25}, y[2] = {0.75, 2.0};
+        lp->x = x;
+        lp->y = y;
+        lp->iter = 12;
+        lp->quadratic = quadratic;
+        lp->primal_obj = 1.75;
+        lp->dual_obj = 1.5;
+        ::testing::internal::CaptureStdout();
+        amplout(in.asl, lp, code);
+        ::testing::internal::GetCapturedStdout();
+        lp->x = nullptr;
+    }
     return read_sol(stem);
 }
 

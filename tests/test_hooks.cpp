@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "aslprobe.h"
+#include "intake.h"
 #include "nlfile.h"
 #include "testlp.h"
 
@@ -21,24 +22,10 @@ namespace {
 
 // Intake of a problem, then the set-up the solver does before the hooks run: the
 // transpose and an empty Q; x and y as given.
-struct hooked {
-    ASL *asl = nullptr;
-    LP *lp = nullptr;
-
+struct hooked : ampl_intake {
     hooked(const std::string &stem, std::vector<std::string> words, std::vector<double> x,
-           std::vector<double> y) {
-        reset_settings();
-        asl = asl_create();
-        lp = openlp();
-        std::vector<std::string> args = {"orva", stem};
-        args.insert(args.end(), words.begin(), words.end());
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        char *st = nullptr;
-        EXPECT_EQ(parse_options(asl, argv.data(), &st), 0);
-        amplin(asl, st, lp);
-        update_kp(lp);
+           std::vector<double> y)
+        : ampl_intake(stem, std::move(words)) {
         const int m = lp->m, n = lp->n, nz = lp->nz;
         lp->At = xmalloc<double>("At", "nz", nz);
         lp->iAt = xmalloc<int>("iAt", "nz", nz);
@@ -53,17 +40,13 @@ struct hooked {
         nl_init_ampl(lp);
     }
     ~hooked() {
-        for (void *p : {(void *)lp->A, (void *)lp->iA, (void *)lp->kA, (void *)lp->kAt,
-                        (void *)lp->varsgn, (void *)lp->c, (void *)lp->At, (void *)lp->iAt,
-                        (void *)lp->Q, (void *)lp->x, (void *)lp->y, (void *)lp->R,
-                        (void *)lp->b0})
-            std::free(p);
+        for (void *p : {(void *)lp->At, (void *)lp->iAt, (void *)lp->Q, (void *)lp->y,
+                        (void *)lp->R, (void *)lp->b0})
+            own(p);
         if (lp->qnz == 0) {  // still the empty structure made above
-            std::free(lp->kQ);
-            std::free(lp->iQ);
+            own(lp->kQ);
+            own(lp->iQ);
         }
-        std::free(lp);
-        asl_free(asl);
     }
     // The model's objective f + c'x + x'Qx/2 at a point.
     double model(const std::vector<double> &x) const {

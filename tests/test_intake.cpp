@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "aslprobe.h"
+#include "intake.h"
 #include "nlfile.h"
 #include "testlp.h"
 
@@ -19,47 +20,6 @@ using namespace orva;
 using namespace orva::testing;
 
 namespace {
-
-// One intake in this process: options parsed, problem read, settings copied.
-struct intake {
-    ASL *asl = nullptr;
-    LP *lp = nullptr;
-    std::string out;  // what the intake printed
-
-    intake(const std::string &stem, std::vector<std::string> words = {}) {
-        reset_settings();
-        asl = asl_create();
-        lp = openlp();
-        std::vector<std::string> args = {"orva", stem};
-        args.insert(args.end(), words.begin(), words.end());
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        char *st = nullptr;
-        ::testing::internal::CaptureStdout();
-        EXPECT_EQ(parse_options(asl, argv.data(), &st), 0);
-        amplin(asl, st, lp);
-        update_kp(lp);
-        std::fflush(stdout);
-        out = ::testing::internal::GetCapturedStdout();
-    }
-    ~intake() {
-        // The record's own arrays; b, r, l, u and the initial guesses are the ASL's.
-        std::free(lp->A);
-        std::free(lp->iA);
-        std::free(lp->kA);
-        std::free(lp->kAt);
-        std::free(lp->varsgn);
-        std::free(lp->c);
-        if (lp->x && lp->x != guess_x()) std::free(lp->x);
-        std::free(lp);
-        asl_free(asl);
-    }
-    double *guess_x() const { return asl_x0(asl); }
-    double *guess_y() const { return asl_pi0(asl); }
-    std::vector<int> ints(const int *p, int k) const { return std::vector<int>(p, p + k); }
-    std::vector<double> dbls(const double *p, int k) const { return std::vector<double>(p, p + k); }
-};
 
 // Five rows of every kind and five variables of every kind:
 //   r0:  2 <= x0 + 2 x1            r3: 1 <= 3 x3 + x1 <= 3   (range)
@@ -94,7 +54,7 @@ nl_spec rows_and_bounds() {
 TEST(Intake, RowsBoundsAndMatrixAsRead) {
     const std::string dir = scratch_dir("intake");
     const std::string stem = write_nl(dir, "rb", rows_and_bounds());
-    intake in(stem);
+    ampl_intake in(stem);
     LP *lp = in.lp;
     ASSERT_EQ(lp->m, 5);
     ASSERT_EQ(lp->n, 5);
@@ -140,7 +100,7 @@ TEST(Intake, SettingsAndSenseSelection) {
     p.objs.push_back(second);
     const std::string stem = write_nl(dir, "sense", p);
     {
-        intake in(stem);  // the model maximises
+        ampl_intake in(stem);  // the model maximises
         EXPECT_EQ(in.lp->max, -1);
         EXPECT_EQ(in.lp->verbose, 0);
         EXPECT_EQ(in.lp->inftol, 1e-6);
@@ -149,37 +109,37 @@ TEST(Intake, SettingsAndSenseSelection) {
         EXPECT_EQ(in.lp->epscdn, 1e-12);
     }
     {
-        intake in(stem, {"min"});  // an explicit min overrides the model
+        ampl_intake in(stem, {"min"});  // an explicit min overrides the model
         EXPECT_EQ(in.lp->max, 1);
     }
     {
-        intake in(stem, {"objno=2"});  // second objective, which minimises
+        ampl_intake in(stem, {"objno=2"});  // second objective, which minimises
         EXPECT_EQ(in.lp->max, 1);
         EXPECT_EQ(in.dbls(in.lp->c, 5), (std::vector<double>{0, 0, 4, 0, 0}));
         EXPECT_EQ(in.lp->f, 0.0);
     }
     {
-        intake in(stem, {"objno=2", "max"});
+        ampl_intake in(stem, {"objno=2", "max"});
         EXPECT_EQ(in.lp->max, -1);
     }
     {
-        intake in(stem, {"objno=0"});  // no objective: zero costs, sense -1 unless min given
+        ampl_intake in(stem, {"objno=0"});  // no objective: zero costs, sense -1 unless min given
         EXPECT_EQ(in.dbls(in.lp->c, 5), (std::vector<double>(5, 0.0)));
         EXPECT_EQ(in.lp->f, 0.0);
         EXPECT_EQ(in.lp->max, -1);
         EXPECT_EQ(asl_obj_no(in.asl), -1);
     }
     {
-        intake in(stem, {"objno=0", "minimize"});
+        ampl_intake in(stem, {"objno=0", "minimize"});
         EXPECT_EQ(in.lp->max, 1);
     }
     {
-        intake in(stem, {"objno=3"});  // beyond the number of objectives: none
+        ampl_intake in(stem, {"objno=3"});  // beyond the number of objectives: none
         EXPECT_EQ(asl_obj_no(in.asl), -1);
     }
     {
         // Later words override earlier ones for a shared setting; every keyword lands.
-        intake in(stem, {"maxit=50", "iterlim=70", "noreord", "mindeg", "outlev=2",
+        ampl_intake in(stem, {"maxit=50", "iterlim=70", "noreord", "mindeg", "outlev=2",
                          "verbose=3", "timlim=12.5", "dual", "primal", "sigfig=6",
                          "inftol=1e-7", "inftol2=1e3", "mufactor=0.2", "pred_corr=0",
                          "steplen=0.9", "epssol=1e-9", "epsnum=1e-12", "epsdiag=1e-11",
@@ -216,13 +176,13 @@ TEST(Intake, SettingsAndSenseSelection) {
         EXPECT_EQ(lp->max, -1);  // still the model's sense
     }
     {
-        intake in(stem, {"minlocfil", "timlim=0"});
+        ampl_intake in(stem, {"minlocfil", "timlim=0"});
         EXPECT_EQ(in.lp->method, 2);
         EXPECT_EQ(in.lp->timlim, 0.0);
         EXPECT_STREQ(in.lp->obj, "");
     }
     {
-        intake in(stem, {"noreord"});
+        ampl_intake in(stem, {"noreord"});
         EXPECT_EQ(in.lp->method, 0);
     }
 }
@@ -234,7 +194,7 @@ TEST(Intake, InitialGuesses) {
     p.y0 = {{1, 3.0}, {3, -0.5}};
     const std::string stem = write_nl(dir, "guess", p);
     {
-        intake in(stem);
+        ampl_intake in(stem);
         ASSERT_NE(in.lp->x, nullptr);
         ASSERT_NE(in.lp->y, nullptr);
         EXPECT_EQ(in.lp->x, in.guess_x());
@@ -244,14 +204,14 @@ TEST(Intake, InitialGuesses) {
         EXPECT_EQ(in.dbls(in.lp->y, 5), (std::vector<double>{0, -3.0, 0, -0.5, 0}));
     }
     {
-        intake in(stem, {"zero_initsol"});
+        ampl_intake in(stem, {"zero_initsol"});
         ASSERT_NE(in.lp->x, nullptr);
         EXPECT_NE(in.lp->x, in.guess_x());
         EXPECT_EQ(in.dbls(in.lp->x, 5), (std::vector<double>(5, 0.0)));
         EXPECT_EQ(in.lp->y, in.guess_y());
     }
     {
-        intake in(stem, {"ignore_initsol", "zero_initsol"});
+        ampl_intake in(stem, {"ignore_initsol", "zero_initsol"});
         EXPECT_EQ(in.lp->x, nullptr);
         EXPECT_EQ(in.lp->y, nullptr);
     }
@@ -272,19 +232,19 @@ TEST(Intake, ProblemTypeAndDegree) {
     qp.objs = {qo};
     const std::string qstem = write_nl(dir, "qp", qp);
     {
-        intake in(qstem, {"outlev=1"});
+        ampl_intake in(qstem, {"outlev=1"});
         EXPECT_EQ(in.lp->quadratic, 1);
         EXPECT_EQ(in.lp->lincons, 1);
         EXPECT_NE(in.out.find("It's a QP.\n"), std::string::npos) << in.out;
         EXPECT_EQ(objective_degree(in.asl, qstem.c_str(), 0), 2);
     }
     {
-        intake in(qstem);  // quiet at outlev 0
+        ampl_intake in(qstem);  // quiet at outlev 0
         EXPECT_EQ(in.lp->quadratic, 1);
         EXPECT_EQ(in.out.find("QP"), std::string::npos);
     }
     {
-        intake in(qstem, {"objno=0"});  // no objective selected: not a QP
+        ampl_intake in(qstem, {"objno=0"});  // no objective selected: not a QP
         EXPECT_EQ(in.lp->quadratic, 0);
     }
     // exp(x0) + x1: a general nonlinear objective.
@@ -293,7 +253,7 @@ TEST(Intake, ProblemTypeAndDegree) {
     nlp.objs[0].lin = {{1, 1.0}};
     const std::string nstem = write_nl(dir, "nlp", nlp);
     {
-        intake in(nstem);
+        ampl_intake in(nstem);
         EXPECT_EQ(in.lp->quadratic, 0);
         EXPECT_EQ(in.lp->lincons, 1);
         EXPECT_EQ(objective_degree(in.asl, nstem.c_str(), 0), 3);
@@ -306,7 +266,7 @@ TEST(Intake, ProblemTypeAndDegree) {
     qc.rows.insert(qc.rows.begin(), nr);
     const std::string cstem = write_nl(dir, "qc", qc);
     {
-        intake in(cstem, {"outlev=1"});
+        ampl_intake in(cstem, {"outlev=1"});
         EXPECT_EQ(in.lp->quadratic, 0);
         EXPECT_EQ(in.lp->lincons, 0);
         EXPECT_EQ(in.out.find("QP"), std::string::npos);
@@ -314,7 +274,7 @@ TEST(Intake, ProblemTypeAndDegree) {
     // A linear objective has degree 1.
     const std::string lstem = write_nl(dir, "lp", rows_and_bounds());
     {
-        intake in(lstem);
+        ampl_intake in(lstem);
         EXPECT_EQ(objective_degree(in.asl, lstem.c_str(), 0), 1);
         // The pfgh record is current again and still evaluates.
         EXPECT_EQ(asl_current(), in.asl);
@@ -329,7 +289,7 @@ TEST(Intake, IntegralityIsReportedAndIgnored) {
     p.nbv = 1;
     p.niv = 1;
     const std::string stem = write_nl(dir, "int", p);
-    intake in(stem);
+    ampl_intake in(stem);
     EXPECT_NE(in.out.find("ignoring integrality of 2 variables\n"), std::string::npos) << in.out;
     EXPECT_EQ(in.lp->n, 5);
 }
