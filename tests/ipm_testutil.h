@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "testlp.h"
+
 namespace orva::testing {
 
 struct child_result {
@@ -117,6 +119,19 @@ inline int p_column(const std::string &line) {
 }
 inline int m_column(const std::string &line) {
     return line.size() >= 77 ? std::atoi(line.substr(75, 2).c_str()) : 0;
+}
+
+// min -x1 - x2  s.t.  x1 + 2 x2 <= 4,  3 x1 + x2 <= 6,  x >= 0  (rows negated to >=):
+// optimum x = (1.6, 1.2), objective -2.8.
+inline dense_problem small_lp() {
+    dense_problem d;
+    d.m = 2;
+    d.n = 2;
+    d.A = {{-1, -2}, {-3, -1}};
+    d.b = {-4, -6};
+    d.r = {inf, inf};
+    d.c = {-1, -1};
+    return d;
 }
 
 } // namespace orva::testing

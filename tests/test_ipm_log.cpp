@@ -29,17 +29,6 @@ const std::string STATS = "variables: non-neg      2,  free        0,  bdd      
                           "constraints: eq         0,  ineq        2,  ranged       0,  total        2\n"
                           "nonzeros:    A          4,  Q           0\n";
 
-dense_problem tiny() {
-    dense_problem d;
-    d.m = 2;
-    d.n = 2;
-    d.A = {{-1, -2}, {-3, -1}};
-    d.b = {-4, -6};
-    d.r = {inf, inf};
-    d.c = {-1, -1};
-    return d;
-}
-
 // The iteration reports as the stopping rule saw them, turned into log lines.
 std::vector<std::string> expected_lines;
 int recording_rule(LP *lp) {
@@ -56,7 +45,7 @@ int recording_rule(LP *lp) {
 
 std::string solve_captured(int verbose, int *rc = nullptr, LP **keep = nullptr) {
     expected_lines.clear();
-    LP *lp = make_lp(tiny());
+    LP *lp = make_lp(small_lp());
     lp->verbose = verbose;
     lp->st_rule = recording_rule;
     ::testing::internal::CaptureStdout();
@@ -177,7 +166,7 @@ TEST(IpmLog, UnwritableIterateFileEndsWithError2) {
     mkdir((dir + "/x.01").c_str(), 0755);  // a folder where the file should go
     const child_result r = in_child(
         [] {
-            LP *lp = make_lp(tiny());
+            LP *lp = make_lp(small_lp());
             lp->verbose = 3;
             return solvelp(lp);
         },
@@ -195,7 +184,7 @@ TEST(IpmLog, Verbose4And5Dumps) {
         L = level;
         const child_result r = in_child(
             [] {
-                LP *lp = make_lp(tiny());
+                LP *lp = make_lp(small_lp());
                 lp->verbose = L;
                 const int rc = solvelp(lp);
                 std::printf("#ITER %d\n", lp->iter);
@@ -230,7 +219,7 @@ int stop20(LP *) { return 20; }
 } // namespace
 
 TEST(IpmLog, CodesWithoutMessagePrintOnlyTheDashes) {
-    LP *lp = make_lp(tiny());
+    LP *lp = make_lp(small_lp());
     lp->verbose = 2;
     lp->st_rule = stop20;
     ::testing::internal::CaptureStdout();
@@ -241,7 +230,7 @@ TEST(IpmLog, CodesWithoutMessagePrintOnlyTheDashes) {
     closelp(lp);
 
     // itnlim = 0: header, no line, the message.
-    LP *lp2 = make_lp(tiny());
+    LP *lp2 = make_lp(small_lp());
     lp2->verbose = 2;
     lp2->itnlim = 0;
     ::testing::internal::CaptureStdout();

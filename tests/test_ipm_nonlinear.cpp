@@ -187,17 +187,6 @@ int fail_always(LP *lp) {
     return 1;
 }
 
-dense_problem small_lp() {
-    dense_problem d;
-    d.m = 2;
-    d.n = 2;
-    d.A = {{-1, -2}, {-3, -1}};
-    d.b = {-4, -6};
-    d.r = {inf, inf};
-    d.c = {-1, -1};
-    return d;
-}
-
 } // namespace
 
 TEST(IpmEvaluation, FailureAtTheInitialPointEndsWithError50) {

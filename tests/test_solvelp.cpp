@@ -45,18 +45,6 @@ void expect_near_all(const std::vector<double> &got, const std::vector<double> &
     for (size_t k = 0; k < got.size(); ++k) EXPECT_NEAR(got[k], want[k], tol) << "entry " << k;
 }
 
-// min -x1 - x2  s.t.  x1 + 2 x2 <= 4,  3 x1 + x2 <= 6,  x >= 0  (rows negated to >=).
-dense_problem small_lp() {
-    dense_problem d;
-    d.m = 2;
-    d.n = 2;
-    d.A = {{-1, -2}, {-3, -1}};
-    d.b = {-4, -6};
-    d.r = {inf, inf};
-    d.c = {-1, -1};
-    return d;
-}
-
 } // namespace
 
 TEST(SolveLP, SmallLinearProgram) {
