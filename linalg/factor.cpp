@@ -28,6 +28,16 @@
 #include "lp/alloc.h"
 #include "lp/lp.h"
 
+// No contraction of a*b+c into fused multiply-adds (the kernels below are compiled
+// for instruction sets that have them): every product is rounded before it is
+// added, as in a plain column-by-column factorization.  When large updates of
+// opposite sign cancel (a row whose diagonal is clamped to epsdiag makes terms of
+// order 1/epsdiag, which later columns take back), their rounding errors then cancel
+// with them and the pivot comes out as an exact zero, which the pivot rule declares
+// dependent.  Fused, the residue of the products' rounding errors survives as a
+// pivot of arbitrary sign and size.
+#pragma GCC optimize("fp-contract=off")
+
 namespace orva {
 
 namespace detail {
