@@ -110,7 +110,8 @@ void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad);
 
 // Step of one iteration: unboundedness tests, step lengths, SDP shortening, saving the
 // iterate, the step with merit control and the update hooks, the fall-back from the
-// predictor-corrector method.  Returns 7 or 8 on unboundedness, else -1.
+// predictor-corrector method.  Returns 7 or 8 on unboundedness, 10 when no step along
+// the direction can be evaluated (the iterate stays), else -1.
 int take_step(run &R);
 
 // Puts the saved iterate back, with the objective values reported for it.

@@ -269,10 +269,12 @@ int take_step(run &R) {
             ahp *= 2;
             ahd *= 2;
             if (++failures < MAX_EVAL_FAILURES && !R.eqqp) continue;
-            // Not even a tiny step can be evaluated: stay at the saved point.
+            // Not even a tiny step can be evaluated.  The next iteration would compute
+            // the same direction from the same point and fail the same way: stay at the
+            // saved point and end the solve there.
             restore(R);
             lp->nl_update_fg(lp);
-            break;
+            return 10;
         }
         const resid_sums S1 = residuals(R, nullptr);
         const double Phi1 = S1.phi(), Delta1 = S1.delta();
