@@ -34,7 +34,8 @@ case "${1:-}" in
     build build -DCMAKE_BUILD_TYPE=Release
     cp examples/steel.nl build/steel.nl
     ./build/orva build/steel -AMPL outlev=2
-    echo "solution written to build/steel.sol"
+    echo "build/steel.sol, as AMPL reads it back:"
+    awk 'NF == 0 { exit } { print "  " $0 }' build/steel.sol
     ;;
   test)
     build build -DCMAKE_BUILD_TYPE=Release
