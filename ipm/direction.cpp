@@ -16,9 +16,10 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-// Largest of `cur` and `v`; a NaN `v` wins, so that a broken iterate never looks feasible.
+// Largest of `cur` and `v`; a NaN wins and stays, so that a broken iterate never looks
+// feasible.
 inline void raise_to(double &cur, double v) {
-    if (!(v <= cur)) cur = v;
+    if (!(v <= cur) && !std::isnan(cur)) cur = v;
 }
 
 // Complementarity total K over all pairs.
@@ -118,6 +119,29 @@ void back_substitute(run &R) {
         }
         R.dv[i] = (R.gammaw[i] - R.dw[i]) * v[i] / w[i];
     }
+}
+
+inline bool finite(double v) { return std::isfinite(v); }
+
+// Whether the direction is finite in every entry that the step uses.  A factorization
+// that broke down (an overflow in the elimination turns into NaN) gives a solution of
+// NaNs; stepping along it would destroy the iterate.
+bool finite_direction(const run &R) {
+    const LP *lp = R.lp;
+    bool ok = true;
+    for (int j = 0; j < R.n && ok; ++j) {
+        const int cls = lp->bndmark[j];
+        ok = finite(R.dx[j]);
+        if (cls & HAS_G) ok = ok && finite(R.dg[j]) && finite(R.dz[j]);
+        if (cls & HAS_T) ok = ok && finite(R.dt[j]) && finite(R.ds[j]);
+    }
+    for (int i = 0; i < R.m && ok; ++i) {
+        const int cls = lp->rngmark[i];
+        ok = finite(R.dy[i]);
+        if (cls & HAS_W) ok = ok && finite(R.dw[i]) && finite(R.dv[i]);
+        if (cls == RANGE) ok = ok && finite(R.dp[i]) && finite(R.dq[i]);
+    }
+    return ok;
 }
 
 // Factors the reduced system with the current pert_primal.
@@ -324,6 +348,24 @@ resid_sums residuals(run &R, measures *meas) {
     return S;
 }
 
+bool finite_iterate(const run &R) {
+    const LP *lp = R.lp;
+    bool ok = finite(lp->primal_obj);
+    for (int j = 0; j < R.n && ok; ++j) {
+        const int cls = lp->bndmark[j];
+        ok = finite(lp->x[j]);
+        if (cls & HAS_G) ok = ok && finite(lp->g[j]) && finite(lp->z[j]);
+        if (cls & HAS_T) ok = ok && finite(lp->t[j]) && finite(lp->s[j]);
+    }
+    for (int i = 0; i < R.m && ok; ++i) {
+        const int cls = lp->rngmark[i];
+        ok = finite(lp->y[i]);
+        if (cls & HAS_W) ok = ok && finite(lp->w[i]) && finite(lp->v[i]);
+        if (cls == RANGE) ok = ok && finite(lp->p[i]) && finite(lp->q[i]);
+    }
+    return ok;
+}
+
 void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad) {
     const LP *lp = R.lp;
     const int m = R.m, n = R.n;
@@ -362,7 +404,7 @@ void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad) {
     }
 }
 
-void directions(run &R) {
+bool directions(run &R) {
     LP *lp = R.lp;
     const int m = R.m, n = R.n;
     const int *bnd = lp->bndmark, *rng = lp->rngmark;
@@ -458,9 +500,10 @@ void directions(run &R) {
     back_substitute(R);
     if (lp->verbose >= 5) dump_directions(R, true);
     R.mu = mu;
-    ratio_test(R, 0.0, true, R.ap_pred, R.ad_pred);
     R.corrected = false;
-    if (lp->pred_corr == 0) return;
+    if (!finite_direction(R)) return false;
+    ratio_test(R, 0.0, true, R.ap_pred, R.ad_pred);
+    if (lp->pred_corr == 0) return true;
 
     // Corrector: second-order terms of the predictor and a centering from its ratios.
     R.corrected = true;
@@ -468,7 +511,7 @@ void directions(run &R) {
         // With zero diagonals the reduced right-hand side is the residual itself, so the
         // corrector repeats the Newton direction just computed.
         R.mu = 0.0;
-        return;
+        return true;
     }
     const double K2 = compl_total(lp);
     const double a = std::max({1.0, R.ap_pred, R.ad_pred});
@@ -519,6 +562,7 @@ void directions(run &R) {
     back_substitute(R);
     if (lp->verbose >= 5) dump_directions(R, false);
     R.mu = muc;
+    return finite_direction(R);
 }
 
 } // namespace orva::ipm

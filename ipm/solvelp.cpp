@@ -152,6 +152,13 @@ int solvelp(LP *lp) {
         lp->iter = 1;
         double elapsed = 0.0;
         for (;;) {
+            if (!finite_iterate(R)) {
+                // Only a broken evaluation or step makes the iterate not a number;
+                // go back to the last point that was one and say it was not improved.
+                if (R.stepped) restore(R);
+                result = 10;
+                break;
+            }
             measures M;
             const resid_sums S = residuals(R, &M);
             if (!R.have_bnorm) {
@@ -185,7 +192,20 @@ int solvelp(LP *lp) {
                 break;
             }
 
-            directions(R);
+            bool usable = directions(R);
+            if (!usable) {
+                // The factorization broke down (its overflow left NaN in the direction).
+                // It raises its diagonal floor after such pivots: try once more from the
+                // same point, with the residuals formed afresh since the direction
+                // computation updates them.
+                residuals(R, nullptr);
+                usable = directions(R);
+            }
+            if (!usable) {
+                // Still no usable direction: stop at this point rather than step into NaN.
+                result = 10;
+                break;
+            }
             const int unb = take_step(R);
             if (unb > 0) {
                 result = unb;

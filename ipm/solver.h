@@ -77,6 +77,8 @@ struct run {
     int pcount = 0;  // perturbation count of the last factorization ("P")
     int mcount = 0;  // step-halving count of the last step ("M")
     bool stepped = false;  // a saved iterate exists
+    // Objective values reported for the saved iterate; they go back with it.
+    double obj0 = 0, dual_obj0 = 0;
 };
 
 // Default label of row or column `index`: "R%-7d" or "C%-7d" in a buffer of its own.
@@ -94,7 +96,12 @@ resid_sums residuals(run &R, measures *meas);
 
 // Diagonals, factorization with perturbation search, predictor and corrector
 // directions.  Leaves the final direction in the d-vectors and its centering in R.mu.
-void directions(run &R);
+// Returns false when the direction holds a value that is not a finite number (the
+// factorization broke down); no step must then be taken along it.
+bool directions(run &R);
+
+// Whether every quantity of the iterate that the classes use is a finite number.
+bool finite_iterate(const run &R);
 
 // Ratio test of a direction: largest -(change)/(value) over the primal and dual
 // positive quantities, starting from `start`.  `dy_terms` adds the -dy/y terms of the
@@ -103,10 +110,11 @@ void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad);
 
 // Step of one iteration: unboundedness tests, step lengths, SDP shortening, saving the
 // iterate, the step with merit control and the update hooks, the fall-back from the
-// predictor-corrector method.  Returns 7 or 8 on unboundedness, else -1.
+// predictor-corrector method.  Returns 7 or 8 on unboundedness, 10 when no step along
+// the direction can be evaluated (the iterate stays), else -1.
 int take_step(run &R);
 
-// Puts the saved iterate back.
+// Puts the saved iterate back, with the objective values reported for it.
 void restore(run &R);
 
 // Dumps of verbose 4 and 5.

@@ -92,6 +92,8 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
 void save(run &R) {
     const LP *lp = R.lp;
     const int m = R.m, n = R.n;
+    R.obj0 = lp->primal_obj;
+    R.dual_obj0 = lp->dual_obj;
     for (int i = 0; i < m; ++i) {
         const int cls = lp->rngmark[i];
         R.y0[i] = lp->y[i];
@@ -172,6 +174,8 @@ double barrier(const run &R) {
 void restore(run &R) {
     LP *lp = R.lp;
     const int m = R.m, n = R.n;
+    lp->primal_obj = R.obj0;
+    lp->dual_obj = R.dual_obj0;
     for (int i = 0; i < m; ++i) {
         const int cls = lp->rngmark[i];
         lp->y[i] = R.y0[i];
@@ -265,10 +269,12 @@ int take_step(run &R) {
             ahp *= 2;
             ahd *= 2;
             if (++failures < MAX_EVAL_FAILURES && !R.eqqp) continue;
-            // Not even a tiny step can be evaluated: stay at the saved point.
+            // Not even a tiny step can be evaluated.  The next iteration would compute
+            // the same direction from the same point and fail the same way: stay at the
+            // saved point and end the solve there.
             restore(R);
             lp->nl_update_fg(lp);
-            break;
+            return 10;
         }
         const resid_sums S1 = residuals(R, nullptr);
         const double Phi1 = S1.phi(), Delta1 = S1.delta();
@@ -303,6 +309,10 @@ int take_step(run &R) {
         lp->mufactor = 0.1;
         if (lp->verbose >= 2) std::printf("turning off pred_corr (old method)\n");
         restore(R);
+        // The hooks last saw the rejected point: evaluate again at the point the
+        // iteration goes on from, so that the next residuals and the model are its own.
+        lp->nl_update_fg(lp);
+        lp->nl_update(lp, 0);
     }
     return -1;
 }
