@@ -14,6 +14,7 @@
 // small ones use plain loops compiled for AVX-512, AVX2 and the base instruction
 // set.
 #include <cblas.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -52,6 +53,7 @@ constexpr int leaf_width = 16;    // columns of a front factored without BLAS
 constexpr int square_block = 96;  // column blocks of a front's update by its earlier columns
 constexpr int target_block = 96;  // target columns of one BLAS update between blocks
 constexpr int source_block = 64;  // source columns packed at a time
+constexpr int scatter_max_cols = 32;  // sources of at most this many columns skip BLAS
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
@@ -75,6 +77,84 @@ struct numctx {
     double *temp;  // tmpsiz doubles: one column of a small update
 };
 
+// The update from CK <= 4 source columns (L: SK + k*ldK, pivots dK) whose nrem rows
+// are all among the target block's own columns (first column f): straight into its
+// front, one target column at a time.
+template <int CK>
+inline void small_own(const double *SK, int ldK, const double *dK, const int *rows, int nrem, int f,
+                      double *F, int ld) {
+    const double *L0 = SK, *L1 = SK + ldK, *L2 = SK + 2LL * ldK, *L3 = SK + 3LL * ldK;
+    for (int a = 0; a < nrem; ++a) {
+        const long long base = static_cast<long long>(rows[a] - f) * ld - f;  // F[base + r]: row r
+        const double w0 = dK[0] * L0[a];
+        const double w1 = CK > 1 ? dK[1] * L1[a] : 0.0;
+        const double w2 = CK > 2 ? dK[2] * L2[a] : 0.0;
+        const double w3 = CK > 3 ? dK[3] * L3[a] : 0.0;
+        for (int b = a; b < nrem; ++b) {
+            double u = L0[b] * w0;
+            if constexpr (CK > 1) u += L1[b] * w1;
+            if constexpr (CK > 2) u += L2[b] * w2;
+            if constexpr (CK > 3) u += L3[b] * w3;
+            F[base + rows[b]] -= u;
+        }
+    }
+}
+
+// Whether the processor has the AVX-512 instructions of scatter_update_512.
+bool have_avx512() {
+    static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    return yes;
+}
+
+// The update from cK source columns (L: SK + k*ldK, rows 0..nrem) into nt target
+// columns of a front (target a is front column rows[a] - f), with W[a*cK + k] =
+// d_k L_ak: for every target a and row b >= a, F(rel[b], rows[a] - f) minus the sum
+// over k of L_bk W_ak (rel == nullptr: row b is front row rel0 + b).  Tiles of eight
+// rows by four targets are summed in registers, each product rounded before it is
+// added, and subtracted from the front through gathers and scatters.
+__attribute__((target("avx512f,avx512vl"))) void scatter_update_512(
+    const double *SK, long long ldK, int cK, const double *W, int nt, int nrem, const int *rel, int rel0,
+    const int *rows, int f, double *F, long long ld) {
+    for (int a0 = 0; a0 < nt; a0 += 4) {
+        const int na = std::min(4, nt - a0);
+        const double *w0 = W + static_cast<long long>(a0) * cK;
+        const double *w1 = na > 1 ? w0 + cK : w0, *w2 = na > 2 ? w0 + 2 * cK : w0,
+                     *w3 = na > 3 ? w0 + 3 * cK : w0;
+        double *col[4];
+        for (int j = 0; j < 4; ++j) col[j] = F + static_cast<long long>(rows[a0 + std::min(j, na - 1)] - f) * ld;
+        for (int b0 = a0; b0 < nrem; b0 += 8) {
+            const int nb = std::min(8, nrem - b0);
+            const __mmask8 valid = static_cast<__mmask8>((1u << nb) - 1u);
+            __m512d c0 = _mm512_setzero_pd(), c1 = c0, c2 = c0, c3 = c0;
+            const double *Lb = SK + b0;
+            for (int k = 0; k < cK; ++k) {
+                const __m512d l = _mm512_maskz_loadu_pd(valid, Lb + k * ldK);
+                c0 = _mm512_add_pd(c0, _mm512_mul_pd(l, _mm512_set1_pd(w0[k])));
+                c1 = _mm512_add_pd(c1, _mm512_mul_pd(l, _mm512_set1_pd(w1[k])));
+                c2 = _mm512_add_pd(c2, _mm512_mul_pd(l, _mm512_set1_pd(w2[k])));
+                c3 = _mm512_add_pd(c3, _mm512_mul_pd(l, _mm512_set1_pd(w3[k])));
+            }
+            const __m512d c[4] = {c0, c1, c2, c3};
+            if (rel) {
+                const __m256i idx = _mm256_maskz_loadu_epi32(valid, rel + b0);
+                for (int j = 0; j < na; ++j) {
+                    const __mmask8 m = b0 == a0 ? static_cast<__mmask8>(valid & (0xFFu << j)) : valid;
+                    __m512d g = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), m, idx, col[j], 8);
+                    g = _mm512_sub_pd(g, c[j]);
+                    _mm512_mask_i32scatter_pd(col[j], m, idx, g, 8);
+                }
+            } else {
+                for (int j = 0; j < na; ++j) {
+                    const __mmask8 m = b0 == a0 ? static_cast<__mmask8>(valid & (0xFFu << j)) : valid;
+                    double *dst = col[j] + rel0 + b0;
+                    const __m512d g = _mm512_maskz_loadu_pd(m, dst);
+                    _mm512_mask_storeu_pd(dst, m, _mm512_sub_pd(g, c[j]));
+                }
+            }
+        }
+    }
+}
+
 // Subtracts from the front of block J (ld rows) the update of the earlier block K:
 // for every target column t of J among K's remaining rows and every remaining row
 // r at or below t, the sum over K's columns k of L_rk d_k L_tk.
@@ -86,11 +166,26 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
     const int r0 = ldK - nrem;
     const int *rows = ws.brows + ws.bstart[K] + r0;
     const int f = ws.xblk[J], endJ = ws.xblk[J + 1];
+    // K's column k from its first remaining row: SK + k*ldK (a block without a front
+    // is one column, held in AAt from its front row 1 on).
+    const double *SK = ws.soff[K + 1] > ws.soff[K]
+                           ? ws.S + ws.soff[K] + r0
+                           : ws.AAt + ws.kAAt[ws.ip2pos[fK]] + (r0 - 1);
+    const double *dK = ws.dip + fK;
+    if (cK <= 4 && rows[nrem - 1] < endJ) {
+        // Every remaining row is one of J's own columns, which are J's first rows in
+        // order: row r of K is row r - f of J's front.
+        switch (cK) {
+        case 1: small_own<1>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        case 2: small_own<2>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        case 3: small_own<3>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        default: small_own<4>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        }
+        return nrem;
+    }
     const int nt = static_cast<int>(std::lower_bound(rows, rows + nrem, endJ) - rows);
     const int *indmap = cx.indmap;
     const bool contiguous = indmap[rows[nrem - 1]] - indmap[rows[0]] == nrem - 1;
-    const double *SK = ws.S + ws.soff[K] + r0;  // K's column k from its first remaining row: SK + k*ldK
-    const double *dK = ws.dip + fK;
 
     const double work = static_cast<double>(nrem) * nt * cK;
     const int span = indmap[rows[nrem - 1]] - indmap[rows[0]] + 1;  // J's rows that K's rows reach
@@ -98,6 +193,16 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
     int *rel = cx.relind;
     if (!contiguous)
         for (int b = 0; b < nrem; ++b) rel[b] = indmap[rows[b]];
+    if (cK > 4 && cK <= scatter_max_cols && !(contiguous && cK >= 4 && nt >= 2 && work >= 2048.0) &&
+        have_avx512()) {
+        reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * cK, "wpack");
+        double *W = ws.wpack;
+        for (int a = 0; a < nt; ++a)
+            for (int k = 0; k < cK; ++k) W[static_cast<long long>(a) * cK + k] = dK[k] * SK[k * static_cast<long long>(ldK) + a];
+        scatter_update_512(SK, ldK, cK, W, nt, nrem, contiguous ? nullptr : rel, indmap[rows[0]], rows, f, F,
+                           ld);
+        return nt;
+    }
     if (!contiguous && cK >= 4 && nt >= 8 && work >= 2048.0 && 10LL * nrem >= 6LL * span) {
         // K's rows fill most of their span of J's rows: expand them into that span
         // (zeros elsewhere) and update J in place, as if the rows were contiguous.
@@ -233,14 +338,25 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
     return nt;
 }
 
-// The pivot rule for column j of the front, column i of the ip order; returns the pivot.
-// Dependent pivots are flagged in cx.dep (by position) and reported afterwards.
-inline double pivot(numctx &cx, int i, double *col, int j, int h) {
-    double d = col[j];
+// Asks for the data of the update from block K (rows, first columns, pivots) ahead
+// of its use: the blocks waiting for J were factored long ago.
+inline void prefetch_source(const numctx &cx, int K) {
+    const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
+    const int ldK = ws.bstart[K + 1] - ws.bstart[K];
+    const int r0 = ldK - cx.length[K];
+    __builtin_prefetch(ws.brows + ws.bstart[K] + r0);
+    __builtin_prefetch(ws.dip + fK);
+    const double *SK = ws.soff[K + 1] > ws.soff[K] ? ws.S + ws.soff[K] + r0
+                                                    : ws.AAt + ws.kAAt[ws.ip2pos[fK]] + (r0 - 1);
+    for (int k = 0; k < cK && k < 4; ++k) __builtin_prefetch(SK + static_cast<long long>(k) * ldK);
+}
+
+// The pivot rule for column i of the ip order, with value d and the len entries of its
+// column below the diagonal; returns the pivot.  Dependent pivots are flagged in
+// cx.dep (by position) and reported afterwards.
+inline double pivot_rule(numctx &cx, int i, double d, double *below, int len) {
     const int p = ws.ip2pos[i];
     const int v = ws.perm[p];
-    const int len = h - j;  // entries of the front's column below the diagonal
-    double *below = col + j + 1;
     if (ws.epsnum * cx.maxdiag >= std::fabs(d)) {
         ++ws.ndep;
         cx.dep[p] = 1;
@@ -261,6 +377,11 @@ inline double pivot(numctx &cx, int i, double *col, int j, int h) {
         for (int k = 0; k < len; ++k) below[k] = 0.0;
     }
     return d;
+}
+
+// The pivot rule for column j of a front (h: its last row), column i of the ip order.
+inline double pivot(numctx &cx, int i, double *col, int j, int h) {
+    return pivot_rule(cx, i, col[j], col + j + 1, h - j);
 }
 
 // Columns [j0, j1) of a front, column by column: each is updated by the earlier
@@ -395,6 +516,26 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
         const int f = ws.xblk[J], c = ws.xblk[J + 1] - f;
         const int *Jrows = ws.brows + ws.bstart[J];
         const int ld = ws.bstart[J + 1] - ws.bstart[J];
+        if (ws.soff[J + 1] == ws.soff[J]) {
+            // A single column without children: loaded, decided and scaled in place.
+            const int len = ld - 1;
+            double *below = ws.AAt + ws.kAAt[ws.ip2pos[f]];  // front row t is below[t-1]
+            for (int t = 0; t < len; ++t) below[t] = 0.0;
+            for (int e = ws.ldstart[f]; e < ws.ldstart[f + 1]; ++e) {
+                const int s = ws.ldsrc[e];
+                below[ws.ldoff[e] - 1] += s < nzA ? A[s] : qsign * Q[s - nzA];
+            }
+            pivot_rule(cx, f, ws.dip[f], below, len);
+            if (len > 0) {
+                const int S = ws.blkof[Jrows[1]];
+                cx.length[J] = len;
+                cx.link[J] = cx.link[S];
+                cx.link[S] = J;
+            } else {
+                cx.length[J] = 0;
+            }
+            continue;
+        }
         double *F = ws.S + ws.soff[J];
         // Only the lower trapezoid of the front is ever read.
         for (int cc = 0; cc < c; ++cc)
@@ -415,6 +556,7 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
         int K = cx.link[J];
         while (K != -1) {
             const int next = cx.link[K];
+            if (next != -1) prefetch_source(cx, next);
             const int nt = update_from(cx, K, J, F, ld);
             const int ldK = ws.bstart[K + 1] - ws.bstart[K];
             const int *rows = ws.brows + ws.bstart[K] + (ldK - cx.length[K]);

@@ -50,7 +50,8 @@ struct factor_ws {
     int *blkof = nullptr;       // block of each column (ip)
     int *bstart = nullptr;      // start of each block's row list in brows (nblk+1)
     int *brows = nullptr;       // row lists (ip, ascending)
-    long long *soff = nullptr;  // start of each block's front in S (nblk+1)
+    long long *soff = nullptr;  // start of each block's front in S (nblk+1); a single
+                                // column without children has none (it is factored in AAt)
     long long ssize = 0;
     double *S = nullptr;        // the fronts, kept between calls
     int *runstart = nullptr;    // per column (ip): its runs in runs[2*runstart[i] .. 2*runstart[i+1])

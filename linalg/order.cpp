@@ -640,7 +640,11 @@ void symbolic(LP *lp) {
             W.bstart[B] = static_cast<int>(std::min<long long>(nrows, INT_MAX));
             W.soff[B] = ssize;
             nrows += ld;
-            ssize += ld * c;
+            // A single column without children (a leaf of the tree: in a postorder its
+            // last child would be the column right before it) receives no update and
+            // is factored straight in L's column storage: it has no front.
+            const bool leaf1 = c == 1 && !(f > 0 && parent(f - 1) == f);
+            if (!leaf1) ssize += ld * c;
             for (int i = f; i <= l; ++i) W.blkof[i] = B;
         }
         W.xblk[nb] = N;
