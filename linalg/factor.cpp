@@ -50,7 +50,10 @@ using detail::ws;
 namespace {
 
 constexpr int leaf_width = 16;    // columns of a front factored without BLAS
-constexpr int square_block = 96;  // column blocks of a front's update by its earlier columns
+// Column blocks of a front's update by its earlier columns: narrow ones for fronts of
+// up to square_rows rows (OpenBLAS takes its unpacked small-matrix path for them),
+// wider ones for taller fronts.
+constexpr int square_block_small = 24, square_block_large = 48, square_rows = 1024;
 constexpr int target_block = 96;  // target columns of one BLAS update between blocks
 constexpr int source_block = 64;  // source columns packed at a time
 constexpr int scatter_max_cols = 32;  // sources of at most this many columns skip BLAS
@@ -424,8 +427,9 @@ void factor_range(numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
     // by column blocks, each from its own diagonal down (the upper triangles of the
     // blocks' squares are never computed).
     const int kb = mid - j0;
-    for (int c0 = mid; c0 < j1; c0 += square_block) {
-        const int w = std::min(square_block, j1 - c0);
+    const int sq = ld <= square_rows ? square_block_small : square_block_large;
+    for (int c0 = mid; c0 < j1; c0 += sq) {
+        const int w = std::min(sq, j1 - c0);
         reserve(ws.wpack, wpack_have, static_cast<long long>(w) * kb, "wpack");
         double *Wp = ws.wpack;
         for (int k = 0; k < kb; ++k) {
