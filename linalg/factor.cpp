@@ -110,9 +110,9 @@ bool have_avx512() {
 }
 
 // The update from cK source columns (L: SK + k*ldK, rows 0..nrem) into nt target
-// columns of a front (target a is front column rows[a] - f), with W[a*cK + k] =
-// d_k L_ak: for every target a and row b >= a, F(rel[b], rows[a] - f) minus the sum
-// over k of L_bk W_ak (rel == nullptr: row b is front row rel0 + b).  Tiles of eight
+// columns of a front (target a is front column rows[a] - f), with W_ak = d_k L_ak: for every target a and row b >= a, F(rel[b], rows[a] - f) minus the sum
+// over k of L_bk W_ak (rel == nullptr: row b is front row rel0 + b).  W is stored by
+// source columns: W_ak is W[k*nt + a].  Tiles of eight
 // rows by four targets are summed in registers, each product rounded before it is
 // added, and subtracted from the front through gathers and scatters.
 __attribute__((target("avx512f,avx512vl"))) void scatter_update_512(
@@ -120,9 +120,8 @@ __attribute__((target("avx512f,avx512vl"))) void scatter_update_512(
     const int *rows, int f, double *F, long long ld) {
     for (int a0 = 0; a0 < nt; a0 += 4) {
         const int na = std::min(4, nt - a0);
-        const double *w0 = W + static_cast<long long>(a0) * cK;
-        const double *w1 = na > 1 ? w0 + cK : w0, *w2 = na > 2 ? w0 + 2 * cK : w0,
-                     *w3 = na > 3 ? w0 + 3 * cK : w0;
+        const double *w0 = W + a0;
+        const double *w1 = na > 1 ? w0 + 1 : w0, *w2 = na > 2 ? w0 + 2 : w0, *w3 = na > 3 ? w0 + 3 : w0;
         double *col[4];
         for (int j = 0; j < 4; ++j) col[j] = F + static_cast<long long>(rows[a0 + std::min(j, na - 1)] - f) * ld;
         for (int b0 = a0; b0 < nrem; b0 += 8) {
@@ -132,10 +131,11 @@ __attribute__((target("avx512f,avx512vl"))) void scatter_update_512(
             const double *Lb = SK + b0;
             for (int k = 0; k < cK; ++k) {
                 const __m512d l = _mm512_maskz_loadu_pd(valid, Lb + k * ldK);
-                c0 = _mm512_add_pd(c0, _mm512_mul_pd(l, _mm512_set1_pd(w0[k])));
-                c1 = _mm512_add_pd(c1, _mm512_mul_pd(l, _mm512_set1_pd(w1[k])));
-                c2 = _mm512_add_pd(c2, _mm512_mul_pd(l, _mm512_set1_pd(w2[k])));
-                c3 = _mm512_add_pd(c3, _mm512_mul_pd(l, _mm512_set1_pd(w3[k])));
+                const long long o = static_cast<long long>(k) * nt;
+                c0 = _mm512_add_pd(c0, _mm512_mul_pd(l, _mm512_set1_pd(w0[o])));
+                c1 = _mm512_add_pd(c1, _mm512_mul_pd(l, _mm512_set1_pd(w1[o])));
+                c2 = _mm512_add_pd(c2, _mm512_mul_pd(l, _mm512_set1_pd(w2[o])));
+                c3 = _mm512_add_pd(c3, _mm512_mul_pd(l, _mm512_set1_pd(w3[o])));
             }
             const __m512d c[4] = {c0, c1, c2, c3};
             if (rel) {
@@ -200,8 +200,12 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
         have_avx512()) {
         reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * cK, "wpack");
         double *W = ws.wpack;
-        for (int a = 0; a < nt; ++a)
-            for (int k = 0; k < cK; ++k) W[static_cast<long long>(a) * cK + k] = dK[k] * SK[k * static_cast<long long>(ldK) + a];
+        for (int k = 0; k < cK; ++k) {
+            const double dk = dK[k];
+            const double *Lk = SK + k * static_cast<long long>(ldK);
+            double *Wk = W + static_cast<long long>(k) * nt;
+            for (int a = 0; a < nt; ++a) Wk[a] = dk * Lk[a];
+        }
         scatter_update_512(SK, ldK, cK, W, nt, nrem, contiguous ? nullptr : rel, indmap[rows[0]], rows, f, F,
                            ld);
         return nt;
@@ -339,19 +343,6 @@ __attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int updat
         }
     }
     return nt;
-}
-
-// Asks for the data of the update from block K (rows, first columns, pivots) ahead
-// of its use: the blocks waiting for J were factored long ago.
-inline void prefetch_source(const numctx &cx, int K) {
-    const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
-    const int ldK = ws.bstart[K + 1] - ws.bstart[K];
-    const int r0 = ldK - cx.length[K];
-    __builtin_prefetch(ws.brows + ws.bstart[K] + r0);
-    __builtin_prefetch(ws.dip + fK);
-    const double *SK = ws.soff[K + 1] > ws.soff[K] ? ws.S + ws.soff[K] + r0
-                                                    : ws.AAt + ws.kAAt[ws.ip2pos[fK]] + (r0 - 1);
-    for (int k = 0; k < cK && k < 4; ++k) __builtin_prefetch(SK + static_cast<long long>(k) * ldK);
 }
 
 // The pivot rule for column i of the ip order, with value d and the len entries of its
@@ -560,7 +551,6 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
         int K = cx.link[J];
         while (K != -1) {
             const int next = cx.link[K];
-            if (next != -1) prefetch_source(cx, next);
             const int nt = update_from(cx, K, J, F, ld);
             const int ldK = ws.bstart[K + 1] - ws.bstart[K];
             const int *rows = ws.brows + ws.bstart[K] + (ldK - cx.length[K]);
