@@ -134,4 +134,19 @@ inline dense_problem small_lp() {
     return d;
 }
 
+// min (x1-1)^2 + (x2-2)^2 = x'Qx/2 - 2 x1 - 4 x2 + 5  s.t.  x1 + x2 <= 2,  x >= 0:
+// optimum x = (0.5, 1.5), objective 0.5, dual of the row 1.
+inline dense_problem small_qp() {
+    dense_problem d;
+    d.m = 1;
+    d.n = 2;
+    d.A = {{-1, -1}};
+    d.b = {-2};
+    d.r = {inf};
+    d.c = {-2, -4};
+    d.Q = {{2, 0}, {0, 2}};
+    d.f = 5;
+    return d;
+}
+
 } // namespace orva::testing

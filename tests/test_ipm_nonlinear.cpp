@@ -137,14 +137,8 @@ TEST(IpmNonconvex, UnconstrainedProblemWithInversePowerRefinement) {
 }
 
 TEST(IpmNonconvex, ConvexDeclaredQPNeverSearchesNorHalves) {
-    dense_problem d;
-    d.m = 1;
-    d.n = 2;
-    d.A = {{-1, -1}};
-    d.b = {-2};
-    d.r = {inf};
-    d.c = {-2, -4};
-    d.Q = {{2, 0}, {0, 2}};
+    dense_problem d = small_qp();
+    d.f = 0;
     LP *lp = make_lp(d);
     lp->verbose = 1;
     lp->convex = 1;

@@ -126,17 +126,7 @@ TEST(SolveLP, UpperBoundOnlyVariablesAndHugeBounds) {
 }
 
 TEST(SolveLP, ConvexQuadraticPrograms) {
-    // min (x1-1)^2 + (x2-2)^2 s.t. x1 + x2 <= 2, x >= 0: x = (0.5, 1.5), objective 0.5,
-    // dual of the row 1.
-    dense_problem d;
-    d.m = 1;
-    d.n = 2;
-    d.A = {{-1, -1}};
-    d.b = {-2};
-    d.r = {inf};
-    d.c = {-2, -4};
-    d.Q = {{2, 0}, {0, 2}};
-    d.f = 5;
+    dense_problem d = small_qp();
     for (int convex = 0; convex <= 1; ++convex) {
         SCOPED_TRACE(convex ? "declared convex" : "perturbation search on");
         static int cv;
@@ -328,14 +318,8 @@ void init_all_products_zero(LP *lp) {
 
 TEST(SolveLP, ZeroComplementarityProductsGiveNoNaN) {
     // A QP (centering on) whose smallest complementarity product is exactly 0.
-    dense_problem d;
-    d.m = 1;
-    d.n = 2;
-    d.A = {{-1, -1}};
-    d.b = {-2};
-    d.r = {inf};
-    d.c = {-2, -4};
-    d.Q = {{2, 0}, {0, 2}};
+    dense_problem d = small_qp();
+    d.f = 0;
     for (auto init : {init_with_zero_product, init_all_products_zero}) {
         static void (*I)(LP *);
         I = init;

@@ -159,14 +159,7 @@ int pausing_update_fg(LP *lp) {
 
 int interrupted_solve() {
     interrupted = 0;
-    dense_problem d;
-    d.m = 2;
-    d.n = 2;
-    d.A = {{-1, -2}, {-3, -1}};
-    d.b = {-4, -6};
-    d.r = {inf, inf};
-    d.c = {-1, -1};
-    LP *lp = make_lp(d);
+    LP *lp = make_lp(small_lp());
     lp->verbose = 1;
     lp->nl_update_fg = pausing_update_fg;
     const int rc = solvelp(lp);
