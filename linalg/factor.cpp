@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -103,9 +104,11 @@ inline void small_own(const double *SK, int ldK, const double *dK, const int *ro
     }
 }
 
-// Whether the processor has the AVX-512 instructions of scatter_update_512.
+// Whether the processor has the AVX-512 instructions of scatter_update_512.  Setting
+// ORVA_NO_AVX512 in the environment takes the portable paths instead (the tests run both).
 bool have_avx512() {
-    static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    static const bool yes = __builtin_cpu_supports("avx512f") &&
+                            __builtin_cpu_supports("avx512vl") && !std::getenv("ORVA_NO_AVX512");
     return yes;
 }
 
