@@ -14,7 +14,9 @@
 // small ones use plain loops compiled for AVX-512, AVX2 and the base instruction
 // set.
 #include <cblas.h>
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -39,6 +41,14 @@
 // dependent.  Fused, the residue of the products' rounding errors survives as a
 // pivot of arbitrary sign and size.
 #pragma GCC optimize("fp-contract=off")
+
+// The plain update loops are compiled for AVX-512, AVX2 and the base instruction set on
+// x86-64 (chosen when the program starts); elsewhere once, for the target.
+#if defined(__x86_64__)
+#define ORVA_CLONED __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
+#else
+#define ORVA_CLONED __attribute__((noinline))
+#endif
 
 namespace orva {
 
@@ -104,6 +114,7 @@ inline void small_own(const double *SK, int ldK, const double *dK, const int *ro
     }
 }
 
+#if defined(__x86_64__)
 // Whether the processor has the AVX-512 instructions of scatter_update_512.  Setting
 // ORVA_NO_AVX512 in the environment takes the portable paths instead (the tests run both).
 bool have_avx512() {
@@ -160,11 +171,17 @@ __attribute__((target("avx512f,avx512vl"))) void scatter_update_512(
         }
     }
 }
+#else
+// No AVX-512 kernel on this architecture: the portable paths do the work.
+bool have_avx512() { return false; }
+void scatter_update_512(const double *, long long, int, const double *, int, int, const int *,
+                        int, const int *, int, double *, long long) {}
+#endif
 
 // Subtracts from the front of block J (ld rows) the update of the earlier block K:
 // for every target column t of J among K's remaining rows and every remaining row
 // r at or below t, the sum over K's columns k of L_rk d_k L_tk.
-__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) int update_from(
+ORVA_CLONED int update_from(
     numctx &cx, int K, int J, double *F, int ld) {
     const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
     const int ldK = ws.bstart[K + 1] - ws.bstart[K];
@@ -384,7 +401,7 @@ inline double pivot(numctx &cx, int i, double *col, int j, int h) {
 // Columns [j0, j1) of a front, column by column: each is updated by the earlier
 // columns of the range (those before j0 have been applied already), then the pivot
 // rule decides it and it is scaled.
-__attribute__((noinline, target_clones("avx512f", "avx2", "default"))) void factor_columns(
+ORVA_CLONED void factor_columns(
     numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
     for (int j = j0; j < j1; ++j) {
         double *col = F + static_cast<long long>(j) * ld;
