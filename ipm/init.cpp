@@ -45,12 +45,7 @@ void deflt_init(LP *lp) {
     lp->y = y;
     double *x = keep_or_zero(lp->x, "x", "n", n);
     // Any older p..g belong to the record (it releases them in closelp); replace them.
-    xfree(lp->p);
-    xfree(lp->q);
-    xfree(lp->s);
-    xfree(lp->t);
-    xfree(lp->v);
-    xfree(lp->g);
+    free_slack_vectors(lp);
     lp->w = w;
     lp->z = z;
     lp->p = p;

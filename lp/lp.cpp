@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <ctime>
 #include <limits>
 
@@ -76,6 +77,10 @@ void free_strings(char **list, int count) {
 }
 } // namespace
 
+void free_slack_vectors(LP *lp) {
+    for (double **a : {&lp->p, &lp->q, &lp->s, &lp->t, &lp->v, &lp->g}) xfree(*a);
+}
+
 void closelp(LP *lp) {
     if (!lp) return;
     const int m = lp->m, n = lp->n, np = lp->np;
@@ -98,14 +103,8 @@ void closelp(LP *lp) {
     xfree(lp->x);
     xfree(lp->y);
     xfree(lp->z);
-    // p, q, s, t, v, g are created anew by the initial-point hook at every solve; the
-    // record starts zero-filled, so they are either null or the record's own blocks.
-    xfree(lp->p);
-    xfree(lp->q);
-    xfree(lp->s);
-    xfree(lp->t);
-    xfree(lp->v);
-    xfree(lp->g);
+    // The record starts zero-filled, so p..g are either null or the record's own blocks.
+    free_slack_vectors(lp);
     free_strings(lp->rowlab, m);
     free_strings(lp->collab, n);
     free_strings(lp->param, np);

@@ -130,6 +130,9 @@ struct LP {
 LP *openlp();
 // Releases a record and the factorization work space.
 void closelp(LP *lp);
+// Releases the record's p, q, s, t, v and g (made anew by the initial-point hook at every
+// solve) and leaves them null.
+void free_slack_vectors(LP *lp);
 
 // Default hooks.
 int nl_init_mps(LP *lp);
