@@ -71,15 +71,56 @@ struct heap_t {
     }
 };
 
-// Appends b to node a's list, doubling its capacity when it is full.
-inline void add_nbr(int **nbrs, int *spc, int *degree, int a, int b, const char *name,
+// Appends b to node a's list (after its len[a] stored entries), doubling its capacity
+// when it is full; a's degree grows by one.
+inline void add_nbr(int **nbrs, int *spc, int *len, int *degree, int a, int b, const char *name,
                     const char *expr) {
-    if (degree[a] == spc[a]) {
+    if (len[a] == spc[a]) {
         const int grown = spc[a] > 0 ? 2 * spc[a] : 4;
         nbrs[a] = xrealloc<int>(nbrs[a], name, expr, grown);
         spc[a] = grown;
     }
-    nbrs[a][degree[a]++] = b;
+    nbrs[a][len[a]++] = b;
+    ++degree[a];
+}
+
+// Adjacency bit rows for the nodes of high degree, so that the clique step asks
+// "is b a neighbour of a" in one lookup instead of marking all of a's list.  A node
+// gets its row once its degree passes thr (about (n+m)/16: the row then takes less
+// memory than the list itself).  Bits of eliminated nodes are never cleared: only
+// live nodes are asked about.
+struct adjbits {
+    long long words = 0;
+    int thr = 0;
+    std::uint64_t **row = nullptr;
+
+    void init(int N) {
+        words = (static_cast<long long>(N) + 63) / 64;
+        thr = std::max(64, N / 16);
+        row = xcalloc<std::uint64_t *>("adjrow", "m", N);
+    }
+    bool has(int a, int b) const { return (row[a][b >> 6] >> (b & 63)) & 1u; }
+    void set(int a, int b) { row[a][b >> 6] |= std::uint64_t{1} << (b & 63); }
+    // Gives a its row when its degree has passed the threshold.
+    void grow(int a, int degree, const int *list, int len) {
+        if (row[a] || degree <= thr) return;
+        row[a] = xcalloc<std::uint64_t>("adjrow[a]", "words", words);
+        for (int k = 0; k < len; ++k) set(a, list[k]);
+    }
+    void drop(int a) { xfree(row[a]); }
+    void release(int N) {
+        for (int v = 0; v < N; ++v) xfree(row[v]);
+        xfree(row);
+    }
+};
+
+// Drops the eliminated nodes from u's list, keeping the order of the others.
+inline void compact(int **nbrs, int *len, const char *gone, int u) {
+    int *lu = nbrs[u];
+    int keep = 0;
+    for (int b = 0; b < len[u]; ++b)
+        if (!gone[lu[b]]) lu[keep++] = lu[b];
+    len[u] = keep;
 }
 
 } // namespace
@@ -277,6 +318,15 @@ void symbolic(LP *lp) {
     int *heap = xmalloc<int>("heap", "m", N);
     int *iheap = xmalloc<int>("iheap", "m", N);
     int *iwork = xmalloc<int>("iwork", "m", N);
+    // Eliminated nodes stay in their neighbours' lists until a list is more than half
+    // such entries (then it is compacted): removing a node from every neighbour's list
+    // at once would scan each of those lists in full at every elimination.  len is
+    // the stored length of each list, degree the count of its live entries; the
+    // live entries keep their order, so every walk sees the same sequence of nodes.
+    int *len = xmalloc<int>("len", "m", N);
+    char *gone = xcalloc<char>("gone", "m", N);
+    adjbits adj;  // rows of high-degree nodes (not with local fill, which walks lists anyway)
+    if (method != 2) adj.init(N);
     W.snode = xmalloc<int>("snode", "m", N);
     W.kAAt = xmalloc<int>("kAAt", "m+1", static_cast<long long>(N) + 1);
     long long cap = 0;
@@ -285,7 +335,7 @@ void symbolic(LP *lp) {
     W.iAAt = xmalloc<int>("iAAt", "lnz", cap);
     int *perm = W.perm, *iperm = W.iperm, *snode = W.snode, *kAAt = W.kAAt;
     for (int v = 0; v < N; ++v) {
-        spc[v] = degree[v];
+        spc[v] = len[v] = degree[v];
         perm[v] = iperm[v] = -1;
         iwork[v] = 0;
         locfil[v] = 0;
@@ -334,12 +384,15 @@ void symbolic(LP *lp) {
     }
 
     // 13. Elimination.
+    if (adj.row)
+        for (int v = 0; v < N; ++v) adj.grow(v, degree[v], nbrs[v], len[v]);
     int window = N;
     long long lnz = 0;
     int *iAAt = W.iAAt;
     int p = 0;
     while (p < N) {
         const int v = H.at(1);
+        compact(nbrs, len, gone, v);
         const int d = degree[v];
         if (d >= N - 1 - p && window == N) window = p;
         perm[p] = v;
@@ -354,8 +407,8 @@ void symbolic(LP *lp) {
             bool same = degree[u] == d && tier[u] == tier[v];
             if (same) {
                 const int *lu = nbrs[u];
-                for (int b = 0; b < degree[u]; ++b)
-                    if (iperm[lu[b]] < p) {
+                for (int b = 0; b < len[u]; ++b)
+                    if (iperm[lu[b]] < p && !gone[lu[b]]) {
                         same = false;
                         break;
                     }
@@ -391,27 +444,30 @@ void symbolic(LP *lp) {
             const int u = perm[q];
             kAAt[q + 1] = kAAt[q] + d - (q - p);
             const int *lu = nbrs[u];
-            for (int b = 0; b < degree[u]; ++b) {
-                const int w = lu[b];
+            for (int b = 0; b < len[u]; ++b) {
+                const int w = lu[b];  // an eliminated node has iperm[w] < p
                 if (iperm[w] > q || (iperm[w] == p && w != v)) iAAt[lnz++] = w;
             }
         }
 
-        // Graph update: the eliminated nodes leave their neighbours' lists.
+        // Graph update: the eliminated nodes leave their neighbours' lists.  The
+        // remaining neighbours are adjacent to all s of them (the nodes eliminated
+        // with v have v's neighbours), so each loses s; the entries go when its list
+        // is compacted.
+        for (int q = p; q < k; ++q) gone[perm[q]] = 1;
         for (int a = 0; a < J; ++a) {
             const int u = dst[a];
-            int *lu = nbrs[u];
-            int keep = 0;
-            for (int b = 0; b < degree[u]; ++b) {
-                const int w = lu[b];
-                if (w == v || (s > 1 && iperm[w] > p)) continue;
-                lu[keep++] = w;
-            }
-            degree[u] = keep;
+            degree[u] -= static_cast<int>(s);
+            // With local fill every remaining neighbour's list is walked in full below,
+            // and the counts of common neighbours must see live entries only: those
+            // lists are compacted at once.
+            if (method == 2 || len[u] - degree[u] > degree[u]) compact(nbrs, len, gone, u);
         }
 
         // Heap removal.
         for (int q = p; q < k; ++q) H.remove(perm[q]);
+        if (adj.row)
+            for (int q = p; q < k; ++q) adj.drop(perm[q]);
 
         // Clique of the remaining neighbours, then their keys.  (With exact local
         // fill a clique is formed only where pairs are missing, so it is formed
@@ -420,14 +476,17 @@ void symbolic(LP *lp) {
             for (int ia = 0; ia < J; ++ia) {
                 const int a = dst[ia];
                 const int st = new_stamp();
-                for (int b = 0; b < degree[a]; ++b) iwork[nbrs[a][b]] = st;
+                const bool bits = adj.row && adj.row[a];
+                // (Eliminated entries get stamped too; only live nodes are looked up.)
+                if (!bits)
+                    for (int b = 0; b < len[a]; ++b) iwork[nbrs[a][b]] = st;
                 for (int ib = ia + 1; ib < J; ++ib) {
                     const int b = dst[ib];
-                    if (iwork[b] == st) continue;
+                    if (bits ? adj.has(a, b) : iwork[b] == st) continue;
                     if (method == 2) {
                         int common = 0;
                         const int *lb = nbrs[b];
-                        for (int c = 0; c < degree[b]; ++c) {
+                        for (int c = 0; c < len[b]; ++c) {
                             const int w = lb[c];
                             if (iwork[w] == st) {
                                 --locfil[w];
@@ -439,13 +498,18 @@ void symbolic(LP *lp) {
                         locfil[a] += degree[a] - common;
                         locfil[b] += degree[b] - common;
                     }
-                    add_nbr(nbrs, spc, degree, a, b, "nbrs[nbr]", "spc[nbr]");
-                    add_nbr(nbrs, spc, degree, b, a, "nbrs[nbr2]", "spc[nbr2]");
+                    add_nbr(nbrs, spc, len, degree, a, b, "nbrs[nbr]", "spc[nbr]");
+                    add_nbr(nbrs, spc, len, degree, b, a, "nbrs[nbr2]", "spc[nbr2]");
                     if (method == 2) iwork[b] = st;
+                    if (adj.row) {
+                        if (adj.row[a]) adj.set(a, b);
+                        if (adj.row[b]) adj.set(b, a);
+                    }
                 }
             }
             for (int ia = 0; ia < J; ++ia) {
                 const int u = dst[ia];
+                if (adj.row) adj.grow(u, degree[u], nbrs[u], len[u]);
                 i64 key;
                 if (method == 2) {
                     locfil[u] += static_cast<i64>(J - degree[u] - 1) * s;
@@ -511,6 +575,9 @@ void symbolic(LP *lp) {
     xfree(heap);
     xfree(iheap);
     xfree(iwork);
+    xfree(len);
+    xfree(gone);
+    if (adj.row) adj.release(N);
 
     // 16. Row positions, ascending within each column.
     for (long long q = 0; q < lnz; ++q) iAAt[q] = iperm[iAAt[q]];
