@@ -88,7 +88,8 @@ inline void add_nbr(int **nbrs, int *spc, int *len, int *degree, int a, int b, c
 // "is b a neighbour of a" in one lookup instead of marking all of a's list.  A node
 // gets its row once its degree passes thr (about (n+m)/16: the row then takes less
 // memory than the list itself).  Bits of eliminated nodes are never cleared: only
-// live nodes are asked about.
+// live nodes are asked about.  Without init (local fill) no node has a row and
+// every call does nothing.
 struct adjbits {
     long long words = 0;
     int thr = 0;
@@ -99,16 +100,23 @@ struct adjbits {
         thr = std::max(64, N / 16);
         row = xcalloc<std::uint64_t *>("adjrow", "m", N);
     }
+    bool on(int a) const { return row && row[a]; }
     bool has(int a, int b) const { return (row[a][b >> 6] >> (b & 63)) & 1u; }
-    void set(int a, int b) { row[a][b >> 6] |= std::uint64_t{1} << (b & 63); }
+    // Records the edge a-b in a's row, if a has one.
+    void set(int a, int b) {
+        if (on(a)) row[a][b >> 6] |= std::uint64_t{1} << (b & 63);
+    }
     // Gives a its row when its degree has passed the threshold.
     void grow(int a, int degree, const int *list, int len) {
-        if (row[a] || degree <= thr) return;
+        if (!row || row[a] || degree <= thr) return;
         row[a] = xcalloc<std::uint64_t>("adjrow[a]", "words", words);
         for (int k = 0; k < len; ++k) set(a, list[k]);
     }
-    void drop(int a) { xfree(row[a]); }
+    void drop(int a) {
+        if (row) xfree(row[a]);
+    }
     void release(int N) {
+        if (!row) return;
         for (int v = 0; v < N; ++v) xfree(row[v]);
         xfree(row);
     }
@@ -384,8 +392,7 @@ void symbolic(LP *lp) {
     }
 
     // 13. Elimination.
-    if (adj.row)
-        for (int v = 0; v < N; ++v) adj.grow(v, degree[v], nbrs[v], len[v]);
+    for (int v = 0; v < N; ++v) adj.grow(v, degree[v], nbrs[v], len[v]);
     int window = N;
     long long lnz = 0;
     int *iAAt = W.iAAt;
@@ -466,8 +473,7 @@ void symbolic(LP *lp) {
 
         // Heap removal.
         for (int q = p; q < k; ++q) H.remove(perm[q]);
-        if (adj.row)
-            for (int q = p; q < k; ++q) adj.drop(perm[q]);
+        for (int q = p; q < k; ++q) adj.drop(perm[q]);
 
         // Clique of the remaining neighbours, then their keys.  (With exact local
         // fill a clique is formed only where pairs are missing, so it is formed
@@ -476,7 +482,7 @@ void symbolic(LP *lp) {
             for (int ia = 0; ia < J; ++ia) {
                 const int a = dst[ia];
                 const int st = new_stamp();
-                const bool bits = adj.row && adj.row[a];
+                const bool bits = adj.on(a);
                 // (Eliminated entries get stamped too; only live nodes are looked up.)
                 if (!bits)
                     for (int b = 0; b < len[a]; ++b) iwork[nbrs[a][b]] = st;
@@ -501,15 +507,13 @@ void symbolic(LP *lp) {
                     add_nbr(nbrs, spc, len, degree, a, b, "nbrs[nbr]", "spc[nbr]");
                     add_nbr(nbrs, spc, len, degree, b, a, "nbrs[nbr2]", "spc[nbr2]");
                     if (method == 2) iwork[b] = st;
-                    if (adj.row) {
-                        if (adj.row[a]) adj.set(a, b);
-                        if (adj.row[b]) adj.set(b, a);
-                    }
+                    adj.set(a, b);
+                    adj.set(b, a);
                 }
             }
             for (int ia = 0; ia < J; ++ia) {
                 const int u = dst[ia];
-                if (adj.row) adj.grow(u, degree[u], nbrs[u], len[u]);
+                adj.grow(u, degree[u], nbrs[u], len[u]);
                 i64 key;
                 if (method == 2) {
                     locfil[u] += static_cast<i64>(J - degree[u] - 1) * s;
@@ -577,7 +581,7 @@ void symbolic(LP *lp) {
     xfree(iwork);
     xfree(len);
     xfree(gone);
-    if (adj.row) adj.release(N);
+    adj.release(N);
 
     // 16. Row positions, ascending within each column.
     for (long long q = 0; q < lnz; ++q) iAAt[q] = iperm[iAAt[q]];
