@@ -11,6 +11,13 @@
 // dense_gflops is the rate of a single-threaded dgemm of order 1000 measured in the
 // same run: the median of measurements taken between the factorizations (in a child
 // process, so that its matrices do not count in rss_mb).
+//
+// With the peer built in (MUMPS, the sparse LDL' that Ipopt uses), the same matrix is
+// also factored by it, timed the same way, first in orva's pivot order (the same L, so
+// that only the numeric phases differ), then in the peer's own order; each gives a line
+//   peer mumps order=orva|own analysis_s= numeric_s= gflops= ratio= peer_flops= peer_entries= time_ratio=
+// before the final one, where gflops and ratio count orva's arith_ops and time_ratio is
+// orva's numeric seconds over the peer's.
 #include <cblas.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,6 +33,7 @@
 #include <vector>
 
 #include "asl_pfgh.h"
+#include "bench/peer_mumps.h"
 #include "linalg/factor.h"
 #include "linalg/factor_info.h"
 #include "linalg/kernels.h"
@@ -256,6 +264,50 @@ int main(int argc, char **argv) {
     struct rusage ru {};
     getrusage(RUSAGE_SELF, &ru);
     const double rss_mb = ru.ru_maxrss / 1024.0;
+
+    // The peer runs after the peak memory is taken: its own does not count.
+    if (!getenv("ORVA_BENCH_NO_PEER")) {
+        // The reduced system as inv_num assembles it: the lower triangle by positions of
+        // nodes (columns 0..n-1, then the rows).
+        orva::bench::sym_triplets K;
+        K.n = n + m;
+        const double eps = v.epsdiag, qsign = -static_cast<double>(lp->max);
+        std::vector<double> dg(n + m);
+        for (int j = 0; j < n; ++j) dg[j] = -std::max(Dn[j] + lp->pert_primal, eps);
+        for (int i = 0; i < m; ++i) dg[n + i] = std::max(Dm[i] + lp->pert_dual, eps);
+        auto put = [&K](int r, int c, double x) {
+            K.row.push_back(std::max(r, c) + 1);
+            K.col.push_back(std::min(r, c) + 1);
+            K.val.push_back(x);
+        };
+        for (int j = 0; j < n; ++j) {
+            for (int k = lp->kA[j]; k < lp->kA[j + 1]; ++k) put(n + lp->iA[k], j, lp->A[k]);
+            if (lp->qnz > 0)
+                for (int k = lp->kQ[j]; k < lp->kQ[j + 1]; ++k) {
+                    if (lp->iQ[k] == j) dg[j] += qsign * lp->Q[k];
+                    else if (lp->iQ[k] > j) put(lp->iQ[k], j, qsign * lp->Q[k]);
+                }
+        }
+        for (int v2 = 0; v2 < n + m; ++v2) put(v2, v2, dg[v2]);
+        std::vector<int> ours(n + m);
+        for (int v2 = 0; v2 < n + m; ++v2) ours[v2] = v.iperm[v2] + 1;
+        for (int own = 0; own < 2 && orva::bench::peer_mumps_built(); ++own) {
+            const auto pr = orva::bench::peer_mumps(K, own ? std::vector<int>() : ours, reps,
+                                                    [&dense] { dense.measure(); });
+            const char *order = own ? "own" : "orva";
+            if (!pr.ok) {
+                Printf("peer mumps order=%s failed: %s\n", order, pr.what.c_str());
+                continue;
+            }
+            const double ps = median(pr.times);
+            const double pg = v.arith_ops / ps / 1e9;
+            Printf("peer mumps order=%s analysis_s=%.4f numeric_s=%.4f gflops=%.3f ratio=%.3f "
+                   "peer_flops=%.0f peer_entries=%lld time_ratio=%.3f\n",
+                   order, pr.analysis_s, ps, pg, dense_gflops > 0 ? pg / dense_gflops : 0.0, pr.flops,
+                   pr.entries, numeric_s / ps);
+        }
+    }
+
     const double gflops = v.arith_ops / numeric_s / 1e9;
     Printf("factor n=%d m=%d lnz=%d flops=%.0f symbolic_s=%.4f numeric_s=%.4f solve_s=%.4f "
                 "gflops=%.3f dense_gflops=%.3f ratio=%.3f rss_mb=%.1f\n",
