@@ -40,11 +40,18 @@
 // with them and the pivot comes out as an exact zero, which the pivot rule declares
 // dependent.  Fused, the residue of the products' rounding errors survives as a
 // pivot of arbitrary sign and size.
+#if defined(__clang__)
+#pragma clang fp contract(off)
+#else
 #pragma GCC optimize("fp-contract=off")
+#endif
 
 // The plain update loops are compiled for AVX-512, AVX2 and the base instruction set on
 // x86-64 (chosen when the program starts); elsewhere once, for the target.
-#if defined(__x86_64__)
+// (Clang never inlines a function with clones and refuses noinline beside them.)
+#if defined(__x86_64__) && defined(__clang__)
+#define ORVA_CLONED __attribute__((target_clones("avx512f", "avx2", "default")))
+#elif defined(__x86_64__)
 #define ORVA_CLONED __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
 #else
 #define ORVA_CLONED __attribute__((noinline))
