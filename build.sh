@@ -4,6 +4,8 @@
 #   ./build.sh example    install what is missing, build, solve examples/steel.nl as AMPL would
 #   ./build.sh test       install what is missing, build, run the tests
 #   ./build.sh sanitize   the tests again in a build with AddressSanitizer and UBSan (build-asan/)
+#   ./build.sh fuzz [S]   fuzz the MPS reader and the settings readers for S seconds each
+#                         (default 300) with libFuzzer in a Clang build (build-fuzz/)
 #
 # Missing Debian packages are installed with apt-get (through sudo when not root).
 set -euo pipefail
@@ -46,8 +48,34 @@ case "${1:-}" in
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure -j"$jobs"
     ;;
+  fuzz)
+    command -v clang++ >/dev/null || { echo "fuzz needs clang (apt-get install clang)" >&2; exit 2; }
+    CC=clang CXX=clang++ build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVA_FUZZ=ON \
+      -DORVA_TESTS=OFF -DORVA_BENCH=OFF
+    seconds=${2:-300}
+    export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0:quarantine_size_mb=32
+    # The MPS target leaks what a refused file had allocated (the program would have
+    # ended there), so it runs in rounds of at most a minute on a growing corpus.
+    for target in mps specs; do
+      corpus=build-fuzz/corpus-$target
+      mkdir -p "$corpus"
+      dict=()
+      [ "$target" = mps ] && dict=(-dict=tests/fuzz/mps.dict)
+      end=$((SECONDS + seconds))
+      while ((SECONDS < end)); do
+        left=$((end - SECONDS)); ((left > 60)) && left=60
+        ORVA_FUZZ_SOLVE=1 build-fuzz/orva-fuzz-$target "${dict[@]}" -max_len=4096 -timeout=20 \
+          -rss_limit_mb=4096 -max_total_time=$left -artifact_prefix=build-fuzz/ \
+          "$corpus" tests/fuzz/seeds >build-fuzz/fuzz-$target.log 2>&1 || {
+          echo "fuzz-$target found a fault: see build-fuzz/fuzz-$target.log and build-fuzz/crash-*"
+          exit 1
+        }
+      done
+      echo "fuzz-$target: no fault in $seconds s ($(ls "$corpus" | wc -l) inputs in the corpus)"
+    done
+    ;;
   *)
-    sed -n '2,8p' "$0"
+    sed -n '2,10p' "$0"
     exit 2
     ;;
 esac
