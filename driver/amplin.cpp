@@ -1,5 +1,10 @@
 // Reading an .nl problem through the ASL into the lp record.
+#include <sys/stat.h>
+
+#include <vector>
+
 #include "driver/asl_glue.h"
+#include "driver/nlcheck.h"
 
 namespace orva {
 
@@ -23,6 +28,59 @@ int objective_degree(ASL *asl, const char *stem, int o) {
     return deg;
 }
 
+namespace {
+
+// Refuses an .nl file whose header or segments would make the ASL's reader write outside
+// its arrays (the ASL trusts them): the message names the file and the line, as the
+// ASL's own for a line it cannot read, and the program ends with status 1.
+void check_nl(ASL *asl) {
+    const nl_counts cnt{n_var, n_con, n_obj, n_lcon, nlc,  nlo,  nlvc,  nlvo, nlvb,  nwv,   nfunc, nbv,
+                        niv,   nlvbi, nlvci, nlvoi, nzc,  nzo,  comb,  comc, como,  comc1, como1};
+    struct stat st {};
+    const long long bytes = stat(filename, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+    char why[200] = "";
+    if (!nl_header_ok(cnt, bytes, why, sizeof why)) {
+        Fprintf(Stderr, "bad header in %s: %s\n", filename, why);
+        mainexit_ASL(1);
+    }
+    if (binary_nl) return;  // the binary form is left to the ASL and the checks after it
+    std::FILE *f = std::fopen(filename, "r");
+    if (!f) return;  // the ASL has it open; it reports its own read errors
+    const long long line = nl_segments_check(f, cnt, why, sizeof why);
+    std::fclose(f);
+    if (line > 0) {
+        Fprintf(Stderr, "bad line %lld of %s: %s\n", line, filename, why);
+        mainexit_ASL(1);
+    }
+}
+
+// The Jacobian and gradient lists as read: every entry names a variable and a distinct
+// place among the nz Jacobian entries (the record is built from them by index).
+void check_gradients(ASL *asl, int n, int nz) {
+    std::vector<char> used(static_cast<size_t>(nz > 0 ? nz : 0), 0);
+    const char *why = nullptr;
+    for (int i = 0; i < n_con && !why; ++i)
+        for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) {
+            if (cg->varno < 0 || cg->varno >= n || cg->goff < 0 || cg->goff >= nz || used[cg->goff]) {
+                why = "a Jacobian entry out of range";
+                break;
+            }
+            used[cg->goff] = 1;
+        }
+    for (int o = 0; o < n_obj && !why; ++o)
+        for (ograd *og = Ograd[o]; og; og = og->next)
+            if (og->varno < 0 || og->varno >= n) {
+                why = "a gradient entry out of range";
+                break;
+            }
+    if (why) {
+        Fprintf(Stderr, "bad file %s: %s\n", filename, why);
+        mainexit_ASL(1);
+    }
+}
+
+} // namespace
+
 int amplin(ASL *asl, char *stem, LP *lp) {
     if (!stem) usage_ASL(&Oinfo, 1);
     set_cur_ASL(asl);
@@ -42,7 +100,9 @@ int amplin(ASL *asl, char *stem, LP *lp) {
         mainexit_ASL((amplflag || (Oinfo.wantsol & 1)) ? 0 : 4);
     }
 
+    check_nl(asl);
     pfgh_read_ASL(asl, nl, 0x10006C);
+    check_gradients(asl, n, nz);
 
     // Problem type.
     if (nlc == 0) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -180,4 +181,93 @@ TEST(AmplSolve, LimitsAndTimingReport) {
     const solved quiet = solve(stem);
     EXPECT_EQ(report(quiet.run.out), "");
     EXPECT_EQ(report(quiet.run.err), "");
+}
+
+// Damaged files (a header count, an index, a count of a segment changed) end with a
+// message naming the file and exit status 1, before the ASL's reader could write outside
+// its arrays; no .sol file is written.
+TEST(AmplSolve, DamagedFilesAreRefused) {
+    const std::string dir = scratch_dir("ampl-damaged");
+    // min (x0-1)^2 + x1  s.t.  x0^2 + x1 <= 4,  x0 + x2 >= 1,  x2 <= 3.
+    nl_spec p;
+    p.n = 3;
+    p.nnl = 1;
+    nl_row c0, c1;
+    c0.expr = "o5\nv0\nn2\n";
+    c0.lin = {{1, 1.0}};
+    c0.up = 4;
+    c1.lin = {{0, 1.0}, {2, 1.0}};
+    c1.lo = 1;
+    p.rows = {c0, c1};
+    nl_objective o;
+    o.expr = "o5\no0\nv0\nn-1\nn2\n";
+    o.lin = {{1, 1.0}};
+    p.objs = {o};
+    p.bounds = {{-10, 10}, {-10, 10}, {-10, 3}};
+    const std::string text = nl_text(p);
+    {
+        const std::string stem = write_nl(dir, "intact", p);
+        const solved s = solve(stem);
+        ASSERT_TRUE(s.sol.ok) << s.run.out << s.run.err;
+        EXPECT_EQ(s.sol.code, 0) << s.sol.message;
+    }
+    // The original text of one line and its damaged replacement, each line whole.
+    auto lines = [](const std::string &t) {
+        std::vector<std::string> v;
+        size_t a = 0;
+        while (a < t.size()) {
+            const size_t e = t.find('\n', a);
+            v.push_back(t.substr(a, e - a));
+            a = e + 1;
+        }
+        return v;
+    };
+    const std::vector<std::string> orig = lines(text);
+    struct damage {
+        int line;              // 0-based line of the file, or -1: the first line starting with `at`
+        std::string at, with;  // the replacement line
+        const char *expect;    // part of the message
+    };
+    // J0's first entry, the k segment's entry, the first expression reference to x0.
+    auto first = [&](const std::string &start) {
+        for (size_t i = 10; i < orig.size(); ++i)
+            if (orig[i].rfind(start, 0) == 0) return static_cast<int>(i);
+        return -1;
+    };
+    const int j0 = first("J0");
+    const int k = first("k");
+    const int v0 = first("v0");
+    ASSERT_GT(j0, 0);
+    ASSERT_GT(k, 0);
+    ASSERT_GT(v0, 0);
+    const std::vector<damage> cases = {
+        {1, "", " 2147483647 2 1 0 0", "bad header"},          // absurd variable count
+        {4, "", " 4 1 1", "bad header"},                        // more nonlinear variables than variables
+        {9, "", " 0 0 -1 0 0", "bad header"},                   // a negative count
+        {j0 + 1, "", "7 1", "bad line"},                        // a Jacobian entry of no variable
+        {j0 + 1, "", orig[j0 + 2], "bad line"},                 // the same variable twice in a row
+        {k + 1, "", "3", "bad line"},                           // column counts that do not add up
+        {v0, "", "v9", "bad line"},                             // an expression of no variable
+        {v0, "", "v3", "bad line"},                             // a defined variable never given
+        {first("C1"), "", "C0", "bad line"},                    // a constraint given twice
+        {first("J1"), "", "J0 2", "bad line"},                  // a row's entries given twice
+        {first("r") + 1, "", "9 1", "bad line"},                // an unknown bound type
+    };
+    for (const damage &d : cases) {
+        ASSERT_GE(d.line, 0);
+        std::vector<std::string> l = orig;
+        l[d.line] = d.with;
+        std::string t;
+        for (const std::string &s : l) t += s + "\n";
+        const std::string stem = dir + "/damaged";
+        {
+            std::ofstream f(stem + ".nl", std::ios::binary);
+            f << t;
+        }
+        const solved s = solve(stem);
+        EXPECT_EQ(s.run.status, 1) << "line " << d.line << " -> " << d.with << "\n" << s.run.out << s.run.err;
+        EXPECT_NE((s.run.out + s.run.err).find(d.expect), std::string::npos)
+            << "line " << d.line << " -> " << d.with << "\n" << s.run.out << s.run.err;
+        EXPECT_FALSE(s.sol.ok) << "line " << d.line << " -> " << d.with;
+    }
 }
