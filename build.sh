@@ -5,7 +5,8 @@
 #   ./build.sh test       install what is missing, build, run the tests
 #   ./build.sh sanitize   the tests again in a build with AddressSanitizer and UBSan (build-asan/)
 #   ./build.sh fuzz [S]   fuzz the MPS reader and the settings readers for S seconds each
-#                         (default 300) with libFuzzer in a Clang build (build-fuzz/)
+#                         (default 300) with libFuzzer in a Clang build (build-fuzz/), then
+#                         the AMPL path with damaged .nl files in the sanitizer build
 #
 # Missing Debian packages are installed with apt-get (through sudo when not root).
 set -euo pipefail
@@ -74,6 +75,15 @@ case "${1:-}" in
       done
       echo "fuzz-$target: no fault in $seconds s ($(ls "$corpus" | wc -l) inputs in the corpus)"
     done
+    # The AMPL path: damaged .nl files solved by the sanitizer build (the public NLP set
+    # next to the project joins the seeds when it is there).
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DORVA_SANITIZE=ON -DORVA_BENCH=OFF
+    seeds=(tests/fuzz/seeds/*.nl examples/steel.nl)
+    [ -d ../shared/data/nlp ] && seeds+=(../shared/data/nlp/*.nl)
+    python3 tests/fuzz/fuzz_nl.py "$seconds" build-asan/orva build-fuzz/nl "${seeds[@]}" || {
+      echo "fuzz-nl found a fault: see build-fuzz/nl/fault-*"
+      exit 1
+    }
     ;;
   *)
     sed -n '2,10p' "$0"

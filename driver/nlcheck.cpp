@@ -301,7 +301,7 @@ bool nl_header_ok(const nl_counts &c, long long bytes, char *why, std::size_t le
         return say(why, len, "nonlinear variable counts (%lld %lld %lld) do not fit %lld variables", c.nlv_c,
                    c.nlv_o, c.nlv_b, c.vars),
                false;
-    if (c.nlv_b_int > c.nlv_b || c.nlv_c_int > c.nlv_c - c.nlv_b || c.nlv_o_int > c.nlv_o - c.nlv_b ||
+    if (c.nlv_b_int > c.nlv_b || c.nlv_c_int > c.nlv_c || c.nlv_o_int > c.nlv_o ||
         c.bin_vars + c.int_vars + c.nlv_b_int + c.nlv_c_int + c.nlv_o_int + c.net_vars > c.vars)
         return say(why, len, "discrete variable counts do not fit %lld variables", c.vars), false;
     if (c.jac_nz > c.vars * c.cons) return say(why, len, "%lld Jacobian entries", c.jac_nz), false;
