@@ -54,11 +54,12 @@ void check_nl(ASL *asl) {
     }
 }
 
-// The Jacobian and gradient lists as read: every entry names a variable and a distinct
-// place among the nz Jacobian entries (the record is built from them by index).
+// The Jacobian and gradient lists as read: the Jacobian entries fill the nz places once
+// each and every entry names a variable (the record is built from them by index).
 void check_gradients(ASL *asl, int n, int nz) {
     std::vector<char> used(static_cast<size_t>(nz > 0 ? nz : 0), 0);
     const char *why = nullptr;
+    long long entries = 0;
     for (int i = 0; i < n_con && !why; ++i)
         for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) {
             if (cg->varno < 0 || cg->varno >= n || cg->goff < 0 || cg->goff >= nz || used[cg->goff]) {
@@ -66,7 +67,9 @@ void check_gradients(ASL *asl, int n, int nz) {
                 break;
             }
             used[cg->goff] = 1;
+            ++entries;
         }
+    if (!why && entries != nz) why = "fewer Jacobian entries than the header says";
     for (int o = 0; o < n_obj && !why; ++o)
         for (ograd *og = Ograd[o]; og; og = og->next)
             if (og->varno < 0 || og->varno >= n) {
