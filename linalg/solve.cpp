@@ -17,6 +17,13 @@ namespace orva {
 
 using detail::ws;
 
+namespace {
+// y[i] -= l[i] * a over len entries (l and y do not overlap).
+inline void axpy_neg(int len, double a, const double *__restrict l, double *__restrict y) {
+    for (int i = 0; i < len; ++i) y[i] -= l[i] * a;
+}
+} // namespace
+
 void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
     const int n = lp->n, m = lp->m, N = n + m;
     if (!ws.diag || n != ws.n || m != ws.m) return;  // no factor of this system to solve with
@@ -47,12 +54,18 @@ void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
         for (int i = 0; i < m; ++i) z[iperm[n + i]] = py[i];
         const double g = ws.ndep == 0 ? 0.0 : ws.epssol * maxv(z, m);
 
-        // Forward substitution with the unit lower factor.
+        // Forward substitution with the unit lower factor.  A column whose rows are a
+        // contiguous range (the dense window, the tails of supernodes) is applied without
+        // its row indices; every entry takes the same operations in the same order.
         for (int p = 0; p < N; ++p) {
             if (mark[p]) {
                 const double zp = z[p];
-                if (zp != 0.0)
-                    for (int k = kAAt[p]; k < kAAt[p + 1]; ++k) z[iAAt[k]] -= AAt[k] * zp;
+                const int k0 = kAAt[p], k1 = kAAt[p + 1];
+                if (zp == 0.0 || k1 == k0) continue;
+                if (iAAt[k1 - 1] - iAAt[k0] == k1 - k0 - 1)
+                    axpy_neg(k1 - k0, zp, AAt + k0, z + iAAt[k0]);
+                else
+                    for (int k = k0; k < k1; ++k) z[iAAt[k]] -= AAt[k] * zp;
             } else if (std::fabs(z[p]) <= g) {
                 z[p] = 0.0;
             }
@@ -67,8 +80,14 @@ void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
         // Backward substitution.
         for (int p = N - 1; p >= 0; --p) {
             if (mark[p]) {
+                const int k0 = kAAt[p], k1 = kAAt[p + 1];
                 double sum = 0.0;
-                for (int k = kAAt[p]; k < kAAt[p + 1]; ++k) sum += AAt[k] * z[iAAt[k]];
+                if (k1 > k0 && iAAt[k1 - 1] - iAAt[k0] == k1 - k0 - 1) {
+                    const double *zr = z + iAAt[k0];
+                    for (int k = 0; k < k1 - k0; ++k) sum += AAt[k0 + k] * zr[k];
+                } else {
+                    for (int k = k0; k < k1; ++k) sum += AAt[k] * z[iAAt[k]];
+                }
                 z[p] -= sum;
             } else if (std::fabs(z[p]) <= g) {
                 z[p] = 0.0;
