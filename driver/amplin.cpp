@@ -43,9 +43,17 @@ void check_nl(ASL *asl) {
         Fprintf(Stderr, "bad header in %s: %s\n", filename, why);
         mainexit_ASL(1);
     }
-    if (binary_nl) return;  // the binary form is left to the ASL and the checks after it
-    std::FILE *f = std::fopen(filename, "r");
+    std::FILE *f = std::fopen(filename, binary_nl ? "rb" : "r");
     if (!f) return;  // the ASL has it open; it reports its own read errors
+    if (binary_nl) {
+        const long long at = nl_binary_check(f, cnt, why, sizeof why);
+        std::fclose(f);
+        if (at >= 0) {
+            Fprintf(Stderr, "bad file %s at byte %lld: %s\n", filename, at, why);
+            mainexit_ASL(1);
+        }
+        return;
+    }
     const long long line = nl_segments_check(f, cnt, why, sizeof why);
     std::fclose(f);
     if (line > 0) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -30,6 +31,8 @@ struct reader {
 
     explicit reader(std::FILE *file) : f(file) {}
     ~reader() { std::free(buf); }
+    reader(const reader &) = delete;
+    reader &operator=(const reader &) = delete;
     bool next() {
         if (pending) {
             pending = false;
@@ -56,75 +59,68 @@ bool get_int(const char *&p, long long &v) {
 
 bool in_range(long long v, long long lo, long long hi) { return v >= lo && v < hi; }
 
-struct checker {
-    const nl_counts &c;
-    reader &in;
-    char *why;
-    std::size_t len;
-    long long ncom = 0;           // defined variables
-    std::vector<char> con_seen, obj_seen, def_seen, jac_seen, grad_seen;
-    std::vector<long long> col_entries;  // Jacobian entries per variable, from the J segments
-    std::vector<long long> kcum;         // cumulative column counts of the k segment
-    std::vector<long long> last_seg;     // per variable: the last gradient segment naming it
-    bool have_k = false;
+// Operators that the ASL's reader of this kind takes but cannot evaluate: it calls through
+// a table entry that holds the operator's code itself (div, precision, round, trunc, and
+// o78), so a model using them would end in a crash.
+bool unsupported_op(long long op) { return (op >= 55 && op <= 58) || op == 78; }
 
-    checker(const nl_counts &counts, reader &r, char *w, std::size_t l) : c(counts), in(r), why(w), len(l) {}
+// Outcome of walking one expression.
+enum class walk { ok, bad, unknown };
 
-    bool bad(const char *fmt, long long a, long long b = 0) {
-        say(why, len, fmt, a, b);
-        return false;
-    }
+// The text form: a segment is a line that starts with its letter; its items are lines;
+// an expression is a run of node lines up to the next segment.
+struct text_source {
+    reader in;
+    const char *rest = nullptr;  // the segment line after its letter
 
-    // The header line of a segment: its letter, then `want` integers.
-    bool header(long long *v, int want) {
-        const char *p = in.buf + 1;
-        for (int i = 0; i < want; ++i)
-            if (!get_int(p, v[i])) {
-                say(why, len, "segment %c: a count or index is missing", in.buf[0]);
-                return false;
-            }
+    explicit text_source(std::FILE *f) : in(f) {}
+    bool skip_header() {
+        for (int h = 0; h < 10; ++h)
+            if (!in.next()) return false;
         return true;
     }
-
-    // `count` lines "index value" with index in [0, limit).
-    bool pairs(long long count, long long limit, const char *what) {
-        for (long long k = 0; k < count; ++k) {
-            if (!in.next()) return bad("file ends inside a segment (%lld of %lld lines)", k, count);
-            const char *p = in.buf;
-            long long i;
-            if (!get_int(p, i)) return bad("expected an index, %lld of %lld", k + 1, count);
-            if (!in_range(i, 0, limit)) {
-                say(why, len, "%s index %lld out of range (%lld)", what, i, limit);
-                return false;
-            }
-        }
+    bool segment(char &t) {
+        if (!in.next()) return false;
+        t = in.buf[0];
+        rest = in.buf + 1;
         return true;
     }
-
-    // An expression: its nodes, one per line, up to the next segment.  Variable
-    // references must name a variable or a defined variable given before.
-    bool expression() {
+    bool ints(long long *v, int n) {
+        for (int i = 0; i < n; ++i)
+            if (!get_int(rest, v[i])) return false;
+        return true;
+    }
+    // The leading integer of the next line (an index, a bound type, a column count).
+    bool item(long long &v) {
+        if (!in.next()) return false;
+        const char *p = in.buf;
+        return get_int(p, v);
+    }
+    bool pair_index(long long &v) { return item(v); }
+    bool bound_type(long long &v) { return item(v); }
+    bool count(long long &v) { return item(v); }
+    template <class Ref>
+    walk expression(Ref &&ref) {
         bool any = false;
         while (in.next()) {
             const char t = in.buf[0];
             const char *p = in.buf + 1;
             long long v;
             if (t == 'v') {
-                if (!get_int(p, v)) return bad("variable reference without an index", 0);
-                if (!in_range(v, 0, c.vars + ncom)) return bad("variable %lld out of range (%lld)", v, c.vars + ncom);
-                if (v >= c.vars && !def_seen[v - c.vars])
-                    return bad("defined variable %lld used before its definition", v);
+                if (!get_int(p, v) || !ref(v)) return walk::bad;
             } else if (t == 'f') {
-                if (!get_int(p, v) || !in_range(v, 0, c.n_funcs)) return bad("function index out of range (%lld)", c.n_funcs);
+                if (!get_int(p, v) || !ref.function(v)) return walk::bad;
             } else if (t == 'h') {
                 // A string of the given length after the colon, possibly over several lines.
-                if (!get_int(p, v) || v < 0 || *p != ':') return bad("bad string node", 0);
+                if (!get_int(p, v) || v < 0 || *p != ':') return walk::bad;
                 long long left = v - static_cast<long long>(std::strlen(p + 1));
                 while (left > 0) {
-                    if (!in.next()) return bad("file ends inside a string", 0);
+                    if (!in.next()) return walk::bad;
                     left -= static_cast<long long>(std::strlen(in.buf));
                 }
-            } else if (t == 'o' || t == 'n' || t == 'l' || t == 's' || t == '-' ||
+            } else if (t == 'o') {
+                if (get_int(p, v) && !ref.op(v)) return walk::bad;
+            } else if (t == 'n' || t == 'l' || t == 's' || t == '-' ||
                        std::isdigit(static_cast<unsigned char>(t))) {
                 // Operators, constants and operand counts: the ASL checks their form.
             } else {
@@ -133,7 +129,213 @@ struct checker {
             }
             any = true;
         }
-        return any || bad("segment without its expression", 0);
+        return any ? walk::ok : walk::bad;
+    }
+    bool known(char) const { return true; }
+    long long where() const { return in.line; }
+};
+
+// Operand counts of the operators whose count is certain: -1 for those followed by their
+// count (min, max, sumlist), 0 for the others, which end the check of a binary file.
+int operands(long long op) {
+    if (op < 0 || op > 54) return 0;
+    if ((op <= 3) || op == 5 || op == 48) return 2;  // + - * / ^ atan2
+    if ((op >= 13 && op <= 16) || (op >= 37 && op <= 53)) return 1;  // floor ceil abs neg, functions
+    if (op == 11 || op == 12 || op == 54) return -1;
+    return 0;
+}
+
+// The binary form: after the text header, a segment is its letter byte followed by 32-bit
+// integers, items are binary records, and an expression is a prefix tree of typed nodes.
+// A node or segment this check does not know (strings, functions, suffixes, rarely used
+// operators) ends the check with the file accepted: the ASL reads the rest.
+struct binary_source {
+    reader in;
+    long long off = 0;
+    bool native = false;  // numbers in this machine's byte order (the header's arith field)
+
+    explicit binary_source(std::FILE *f) : in(f) {}
+    bool skip_header() {
+        for (int h = 0; h < 10; ++h) {
+            if (!in.next()) return false;
+            if (h == 5) {  // "nwv nfunc arith flags": arith 1 little-endian, 2 big-endian IEEE, 0 unstated
+                const char *p = in.buf;
+                long long a = 0, b = 0, arith = 0;
+                const std::uint16_t one = 1;
+                unsigned char first;
+                std::memcpy(&first, &one, 1);
+                native = get_int(p, a) && get_int(p, b) && get_int(p, arith) &&
+                         (arith == 0 || arith == (first ? 1 : 2));
+            }
+        }
+        off = std::ftell(in.f);
+        return off >= 0;
+    }
+    // Segments this check reads: not the named ones (functions, suffixes), and none when
+    // the numbers need swapping.
+    bool known(char t) const { return native && t != 'F' && t != 'S'; }
+    bool raw(void *p, std::size_t n) {
+        if (std::fread(p, 1, n, in.f) != n) return false;
+        off += static_cast<long long>(n);
+        return true;
+    }
+    bool i32(long long &v) {
+        std::int32_t x;
+        if (!raw(&x, sizeof x)) return false;
+        v = x;
+        return true;
+    }
+    bool skip(std::size_t n) {
+        unsigned char b[16];
+        return n <= sizeof b && raw(b, n);
+    }
+    bool segment(char &t) {
+        const int ch = std::fgetc(in.f);
+        if (ch == EOF) return false;
+        ++off;
+        t = static_cast<char>(ch);
+        return true;
+    }
+    bool ints(long long *v, int n) {
+        for (int i = 0; i < n; ++i)
+            if (!i32(v[i])) return false;
+        return true;
+    }
+    bool pair_index(long long &v) { return i32(v) && skip(8); }
+    bool count(long long &v) { return i32(v); }
+    bool bound_type(long long &v) {
+        const int ch = std::fgetc(in.f);
+        if (ch == EOF) return false;
+        ++off;
+        v = ch - '0';
+        switch (v) {
+        case 0: return skip(16);
+        case 1: case 2: case 4: return skip(8);
+        case 3: return true;
+        case 5: return skip(8);
+        default: return true;  // refused by the caller
+        }
+    }
+    template <class Ref>
+    walk expression(Ref &&ref) {
+        long long pending = 1;  // subtrees still to read (no recursion: depth is unbounded)
+        while (pending > 0) {
+            const int ch = std::fgetc(in.f);
+            if (ch == EOF) return walk::bad;
+            ++off;
+            --pending;
+            long long v;
+            switch (ch) {
+            case 'n':
+                if (!skip(8)) return walk::bad;
+                break;
+            case 's':
+                if (!skip(2)) return walk::bad;
+                break;
+            case 'v':
+                if (!i32(v) || !ref(v)) return walk::bad;
+                break;
+            case 'o': {
+                if (!i32(v) || v < 0 || v > 1000) return walk::bad;  // no operator has such a code
+                if (!ref.op(v)) return walk::bad;
+                const int k = operands(v);
+                if (k == 0) return walk::unknown;
+                if (k > 0) {
+                    pending += k;
+                } else {
+                    long long cnt;
+                    if (!i32(cnt) || cnt < 0) return walk::bad;
+                    pending += cnt;
+                }
+                break;
+            }
+            case 'f':
+                // A function call: its layout is left to the ASL, but a problem without
+                // imported functions has none to call.
+                if (ref.no_functions()) return walk::bad;
+                return walk::unknown;
+            default:
+                return walk::unknown;
+            }
+        }
+        return walk::ok;
+    }
+    long long where() const { return off; }
+};
+
+template <class Source>
+struct checker {
+    const nl_counts &c;
+    Source &in;
+    char *why;
+    std::size_t len;
+    long long ncom = 0;           // defined variables
+    std::vector<char> con_seen, obj_seen, def_seen, jac_seen, grad_seen;
+    std::vector<long long> col_entries;  // Jacobian entries per variable, from the J segments
+    std::vector<long long> kcum;         // cumulative column counts of the k segment
+    std::vector<long long> last_seg;     // per variable: the last gradient segment naming it
+    bool have_k = false;
+    bool stopped = false;                // the binary check met a part it does not know
+
+    checker(const nl_counts &counts, Source &src, char *w, std::size_t l) : c(counts), in(src), why(w), len(l) {}
+
+    bool bad(const char *fmt, long long a = 0, long long b = 0) {
+        say(why, len, fmt, a, b);
+        return false;
+    }
+
+    // References of an expression: variables and defined variables given before, functions.
+    struct refs {
+        checker &ck;
+        bool operator()(long long v) const {
+            if (!in_range(v, 0, ck.c.vars + ck.ncom))
+                return ck.bad("variable %lld out of range (%lld)", v, ck.c.vars + ck.ncom);
+            if (v >= ck.c.vars && !ck.def_seen[v - ck.c.vars])
+                return ck.bad("defined variable %lld used before its definition", v);
+            return true;
+        }
+        bool op(long long v) const {
+            return !unsupported_op(v) || ck.bad("operator o%lld is not supported by this solver", v);
+        }
+        bool no_functions() const {
+            if (ck.c.n_funcs > 0) return false;
+            ck.bad("a function call in a problem without functions");
+            return true;
+        }
+        bool function(long long v) const {
+            return in_range(v, 0, ck.c.n_funcs) || ck.bad("function index out of range (%lld)", ck.c.n_funcs);
+        }
+    };
+
+    // An expression; false when it is bad or when the check stops there.
+    bool expression() {
+        switch (in.expression(refs{*this})) {
+        case walk::ok: return true;
+        case walk::unknown: stopped = true; return false;
+        default:
+            if (why && why[0] == '\0') say(why, len, "bad expression");
+            return false;
+        }
+    }
+
+    // The segment's header integers.
+    bool header(char t, long long *v, int want) {
+        if (in.ints(v, want)) return true;
+        say(why, len, "segment %c: a count or index is missing", t);
+        return false;
+    }
+
+    // `count` items "index value" with index in [0, limit).
+    bool pairs(long long count, long long limit, const char *what) {
+        for (long long k = 0; k < count; ++k) {
+            long long i;
+            if (!in.pair_index(i)) return bad("a segment ends early (%lld of %lld entries)", k, count);
+            if (!in_range(i, 0, limit)) {
+                say(why, len, "%s index %lld out of range (%lld)", what, i, limit);
+                return false;
+            }
+        }
+        return true;
     }
 
     bool run() {
@@ -148,16 +350,19 @@ struct checker {
         last_seg.assign(static_cast<std::size_t>(N), -1);
         long long segno = 0;
         long long gentries = 0;
-        for (int h = 0; h < 10; ++h)
-            if (!in.next()) return bad("file ends inside the header", 0);
-        while (in.next()) {
+        if (!in.skip_header()) return bad("file ends inside the header");
+        char t;
+        while (in.segment(t)) {
+            if (!in.known(t)) {
+                stopped = true;
+                return true;
+            }
             long long v[3] = {0, 0, 0};
-            switch (in.buf[0]) {
+            switch (t) {
             case 'C':
             case 'O':
             case 'L': {
-                const char t = in.buf[0];
-                if (!header(v, 1)) return false;
+                if (!header(t, v, t == 'O' ? 2 : 1)) return false;
                 const long long lim = t == 'C' ? M : t == 'O' ? c.objs : c.lcons;
                 if (!in_range(v[0], 0, lim)) {
                     say(why, len, "segment %c: index %lld out of range (%lld)", t, v[0], lim);
@@ -168,25 +373,25 @@ struct checker {
                     if (seen[v[0]]) return bad("segment given twice for index %lld", v[0]);
                     seen[v[0]] = 1;
                 }
-                if (!expression()) return false;
+                if (!expression()) return stopped;
                 break;
             }
             case 'V': {
-                if (!header(v, 3)) return false;
+                if (!header(t, v, 3)) return false;
                 if (!in_range(v[0], N, N + ncom)) return bad("defined variable %lld out of range", v[0]);
                 if (def_seen[v[0] - N]) return bad("defined variable %lld given twice", v[0]);
                 if (!in_range(v[1], 0, N + 1)) return bad("defined variable with %lld linear terms", v[1]);
                 if (!pairs(v[1], N, "variable")) return false;
-                if (!expression()) return false;
+                if (!expression()) return stopped;
                 def_seen[v[0] - N] = 1;
                 break;
             }
             case 'F':
-                if (!header(v, 1)) return false;
+                if (!header(t, v, 1)) return false;
                 if (!in_range(v[0], 0, c.n_funcs)) return bad("function %lld out of range (%lld)", v[0], c.n_funcs);
                 break;
             case 'S': {
-                if (!header(v, 2)) return false;
+                if (!header(t, v, 2)) return false;
                 const long long kind = v[0] & 3;
                 const long long lim = kind == 0 ? N : kind == 1 ? M : kind == 2 ? c.objs : 1;
                 if (!in_range(v[1], 0, lim + 1)) return bad("suffix with %lld values (at most %lld)", v[1], lim);
@@ -195,8 +400,8 @@ struct checker {
             }
             case 'd':
             case 'x': {
-                const bool primal = in.buf[0] == 'x';
-                if (!header(v, 1)) return false;
+                const bool primal = t == 'x';
+                if (!header(t, v, 1)) return false;
                 const long long lim = primal ? N : M;
                 if (!in_range(v[0], 0, lim + 1)) return bad("%lld initial values for %lld entries", v[0], lim);
                 if (!pairs(v[0], lim, primal ? "variable" : "constraint")) return false;
@@ -204,27 +409,24 @@ struct checker {
             }
             case 'r':
             case 'b': {
-                const bool rows = in.buf[0] == 'r';
+                const bool rows = t == 'r';
                 const long long count = rows ? M : N;
                 for (long long k = 0; k < count; ++k) {
-                    if (!in.next()) return bad("file ends inside a bounds segment (%lld of %lld)", k, count);
-                    const char *p = in.buf;
-                    long long t;
-                    if (!get_int(p, t) || !in_range(t, 0, rows ? 6 : 5)) return bad("bad bound type in entry %lld", k);
+                    long long type;
+                    if (!in.bound_type(type) || !in_range(type, 0, rows ? 6 : 5))
+                        return bad("bad bound in entry %lld of %lld", k, count);
                 }
                 break;
             }
             case 'k': {
-                if (!header(v, 1)) return false;
-                if (have_k) return bad("second k segment", 0);
+                if (!header(t, v, 1)) return false;
+                if (have_k) return bad("second k segment");
                 if (v[0] != (N > 0 ? N - 1 : 0)) return bad("k segment of %lld entries for %lld variables", v[0], N);
                 have_k = true;
                 long long prev = 0;
                 for (long long k = 0; k < v[0]; ++k) {
-                    if (!in.next()) return bad("file ends inside the k segment", 0);
-                    const char *p = in.buf;
                     long long s;
-                    if (!get_int(p, s) || s < prev || s > c.jac_nz) return bad("column count %lld out of order", k);
+                    if (!in.count(s) || s < prev || s > c.jac_nz) return bad("column count %lld out of order", k);
                     kcum.push_back(s);
                     prev = s;
                 }
@@ -232,8 +434,8 @@ struct checker {
             }
             case 'J':
             case 'G': {
-                const bool jac = in.buf[0] == 'J';
-                if (!header(v, 2)) return false;
+                const bool jac = t == 'J';
+                if (!header(t, v, 2)) return false;
                 const long long lim = jac ? M : c.objs;
                 if (!in_range(v[0], 0, lim)) return bad("segment index %lld out of range (%lld)", v[0], lim);
                 auto &seen = jac ? jac_seen : grad_seen;
@@ -241,10 +443,8 @@ struct checker {
                 seen[v[0]] = 1;
                 if (!in_range(v[1], 1, N + 1)) return bad("segment of %lld entries for %lld variables", v[1], N);
                 for (long long k = 0; k < v[1]; ++k) {
-                    if (!in.next()) return bad("file ends inside a gradient segment", 0);
-                    const char *p = in.buf;
                     long long j;
-                    if (!get_int(p, j) || !in_range(j, 0, N)) return bad("variable index out of range (%lld)", N);
+                    if (!in.pair_index(j) || !in_range(j, 0, N)) return bad("variable index out of range (%lld)", N);
                     if (last_seg[j] == segno) return bad("variable %lld twice in one segment", j);
                     last_seg[j] = segno;
                     if (jac) ++col_entries[j];
@@ -254,7 +454,7 @@ struct checker {
                 break;
             }
             default:
-                return bad("unknown segment", 0);
+                return bad("unknown segment");
             }
         }
         for (long long i = 0; i < M; ++i)
@@ -310,10 +510,19 @@ bool nl_header_ok(const nl_counts &c, long long bytes, char *why, std::size_t le
 }
 
 long long nl_segments_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len) {
-    reader in(f);
-    checker ck(c, in, why, len);
+    if (why && len) why[0] = '\0';
+    text_source src(f);
+    checker<text_source> ck(c, src, why, len);
     if (ck.run()) return 0;
-    return in.line > 0 ? in.line : 1;
+    return src.where() > 0 ? src.where() : 1;
+}
+
+long long nl_binary_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len) {
+    if (why && len) why[0] = '\0';
+    binary_source src(f);
+    checker<binary_source> ck(c, src, why, len);
+    if (ck.run() || ck.stopped) return -1;
+    return src.where();
 }
 
 } // namespace orva

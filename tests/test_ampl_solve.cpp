@@ -251,7 +251,21 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
         {v0, "", "v3", "bad line"},                             // a defined variable never given
         {first("C1"), "", "C0", "bad line"},                    // a constraint given twice
         {first("J1"), "", "J0 2", "bad line"},                  // a row's entries given twice
+        {first("o5"), "", "o57", "not supported"},              // round(), which the reader cannot evaluate
         {first("r") + 1, "", "9 1", "bad line"},                // an unknown bound type
+    };
+    // Each damage in the text form and in the binary form (where the segments' faults are
+    // reported with a byte offset).
+    const std::string stem = dir + "/damaged";
+    auto refused = [&](const std::string &file, const std::string &expect, const std::string &what) {
+        {
+            std::ofstream f(stem + ".nl", std::ios::binary);
+            f << file;
+        }
+        const solved s = solve(stem);
+        EXPECT_EQ(s.run.status, 1) << what << "\n" << s.run.out << s.run.err;
+        EXPECT_NE((s.run.out + s.run.err).find(expect), std::string::npos) << what << "\n" << s.run.out << s.run.err;
+        EXPECT_FALSE(s.sol.ok) << what;
     };
     for (const damage &d : cases) {
         ASSERT_GE(d.line, 0);
@@ -259,15 +273,24 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
         l[d.line] = d.with;
         std::string t;
         for (const std::string &s : l) t += s + "\n";
-        const std::string stem = dir + "/damaged";
-        {
-            std::ofstream f(stem + ".nl", std::ios::binary);
-            f << t;
-        }
-        const solved s = solve(stem);
-        EXPECT_EQ(s.run.status, 1) << "line " << d.line << " -> " << d.with << "\n" << s.run.out << s.run.err;
-        EXPECT_NE((s.run.out + s.run.err).find(d.expect), std::string::npos)
-            << "line " << d.line << " -> " << d.with << "\n" << s.run.out << s.run.err;
-        EXPECT_FALSE(s.sol.ok) << "line " << d.line << " -> " << d.with;
+        const std::string what = "line " + std::to_string(d.line) + " -> " + d.with;
+        refused(t, d.expect, what);
+        refused(nl_binary(t), d.line < 10 ? "bad header" : "at byte", what + " (binary)");
     }
+
+    // The intact problem in the binary form solves as the text does; cut short before its
+    // objective, it is refused.
+    const std::string bin = nl_binary(text);
+    {
+        std::ofstream f(stem + ".nl", std::ios::binary);
+        f << bin;
+    }
+    std::remove((stem + ".sol").c_str());
+    const run_result r = run(orva_bin() + " " + stem + " -AMPL outlev=1");
+    const run_result rt = run(orva_bin() + " " + dir + "/intact -AMPL outlev=1");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, rt.out);  // the same iterations
+    const size_t obj = bin.find(std::string("O\0\0\0\0", 5));
+    ASSERT_NE(obj, std::string::npos);
+    refused(bin.substr(0, obj), "at byte", "cut before O0");
 }

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Mutation fuzzing of the AMPL path: damaged copies of text .nl files are solved by a
+"""Mutation fuzzing of the AMPL path: damaged copies of .nl files are solved by a
 sanitizer build of orva; a run that ends by a signal, a sanitizer report or a hang is a
 fault, saved with the file it came from.
 
     tests/fuzz/fuzz_nl.py SECONDS ORVA_BINARY OUTDIR SEED.nl... [--seed N]
 
-Mutations act on whole lines, as the format is line-based: a number replaced by an
-extreme or small value, a line deleted, duplicated or cut short, a byte changed."""
+In the text form mutations act on whole lines: a number replaced by an extreme or small
+value, a line deleted, duplicated or cut short, a byte changed.  In the binary form bytes
+after the header are changed or the file is cut short."""
 import os
 import random
 import re
@@ -45,6 +46,21 @@ def mutate(rng, data):
     return b'\n'.join(lines)
 
 
+def mutate_binary(rng, data):
+    # The text header stays; bytes after it are changed, or the file is cut short.
+    pos = 0
+    for _ in range(10):
+        pos = data.find(b'\n', pos) + 1
+    d = bytearray(data)
+    if pos <= 0 or pos >= len(d):
+        return bytes(d)
+    if rng.random() < 0.2:
+        return bytes(d[:rng.randrange(pos, len(d))])
+    for _ in range(rng.randint(1, 3)):
+        d[rng.randrange(pos, len(d))] = rng.choice([rng.randrange(256), 0, 0xff, 0x7f])
+    return bytes(d)
+
+
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith('--seed')]
     seed = next((int(a.split('=')[1]) for a in sys.argv[1:] if a.startswith('--seed=')), 1)
@@ -52,7 +68,7 @@ def main():
         print(__doc__)
         return 2
     seconds, orva, outdir, seeds = float(args[0]), args[1], args[2], args[3:]
-    seeds = [s for s in seeds if open(s, 'rb').read(1) == b'g']  # text form only
+    seeds = [s for s in seeds if open(s, 'rb').read(1) in (b'g', b'b')]
     rng = random.Random(seed)
     os.makedirs(outdir, exist_ok=True)
     stem = os.path.join(outdir, 'current')
@@ -61,7 +77,8 @@ def main():
     runs = faults = 0
     while time.time() < end:
         src = rng.choice(seeds)
-        data = mutate(rng, open(src, 'rb').read())
+        raw = open(src, 'rb').read()
+        data = mutate(rng, raw) if raw[:1] == b'g' else mutate_binary(rng, raw)
         with open(stem + '.nl', 'wb') as f:
             f.write(data)
         try:

@@ -1,9 +1,12 @@
 #include "nlfile.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <vector>
 
 namespace orva::testing {
 
@@ -132,6 +135,86 @@ std::string nl_text(const nl_spec &p) {
         for (auto [j, v] : t) o << j << " " << num(v) << "\n";
     }
     return o.str();
+}
+
+std::string nl_binary(const std::string &text) {
+    std::istringstream in(text);
+    std::string line, out;
+    auto i32 = [&](long long v) {
+        const std::int32_t x = static_cast<std::int32_t>(v);
+        out.append(reinterpret_cast<const char *>(&x), sizeof x);
+    };
+    auto f64 = [&](double v) { out.append(reinterpret_cast<const char *>(&v), sizeof v); };
+    auto ints = [](const std::string &s) {
+        std::vector<long long> v;
+        std::istringstream is(s.substr(0, s.find('#')));
+        long long x;
+        while (is >> x) v.push_back(x);
+        return v;
+    };
+    std::vector<std::string> lines;
+    while (std::getline(in, line)) lines.push_back(line);
+    const std::vector<long long> dims = ints(lines.at(1));
+    std::string first = lines.at(0);
+    first[0] = 'b';
+    out += first + "\n";
+    for (size_t h = 1; h < 10; ++h) out += lines.at(h) + "\n";
+    // (A damaged count may ask for more lines than there are: the conversion stops there.)
+    size_t i = 10;
+    auto pair_lines = [&](long long count) {
+        for (long long k = 0; k < count && i < lines.size(); ++k) {
+            std::istringstream is(lines[i++]);
+            long long j;
+            double v;
+            is >> j >> v;
+            i32(j);
+            f64(v);
+        }
+    };
+    while (i < lines.size()) {
+        const std::string l = lines[i++];
+        if (l.empty()) continue;
+        const char t = l[0];
+        const std::vector<long long> v = ints(l.substr(1));
+        if (std::string("CLOVdxrbkJG").find(t) != std::string::npos) out += t;
+        switch (t) {
+        case 'C': case 'L': i32(v.at(0)); break;
+        case 'O': i32(v.at(0)); i32(v.at(1)); break;
+        case 'V': i32(v.at(0)); i32(v.at(1)); i32(v.at(2)); pair_lines(v.at(1)); break;
+        case 'd': case 'x': i32(v.at(0)); pair_lines(v.at(0)); break;
+        case 'J': case 'G': i32(v.at(0)); i32(v.at(1)); pair_lines(v.at(1)); break;
+        case 'k':
+            i32(v.at(0));
+            for (long long k = 0; k < v.at(0) && i < lines.size(); ++k) i32(ints(lines[i++]).at(0));
+            break;
+        case 'r': case 'b': {
+            const long long count = t == 'r' ? dims.at(1) : dims.at(0);
+            for (long long k = 0; k < count && i < lines.size(); ++k) {
+                std::istringstream is(lines[i++]);
+                int type;
+                is >> type;
+                out += static_cast<char>('0' + type);
+                if (type == 5) {
+                    long long a, b;
+                    is >> a >> b;
+                    i32(a);
+                    i32(b);
+                } else {
+                    double x;
+                    while (is >> x) f64(x);
+                }
+            }
+            break;
+        }
+        case 'o': out += 'o'; i32(v.at(0)); break;
+        case 'v': out += 'v'; i32(v.at(0)); break;
+        case 'n': out += 'n'; f64(std::stod(l.substr(1))); break;
+        default:
+            if (std::isdigit(static_cast<unsigned char>(t))) i32(v.at(0));  // an operand count
+            break;
+        }
+    }
+    return out;
 }
 
 std::string write_nl(const std::string &dir, const std::string &stem, const nl_spec &p) {
