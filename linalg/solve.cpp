@@ -41,6 +41,9 @@ void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
     const double maxs = lp->max;
     const double pp = lp->pert_primal, pd = lp->pert_dual;
 
+    // Whether the entries k0..k1-1 of a column have consecutive rows (the rows ascend).
+    auto contiguous = [iAAt](int k0, int k1) { return k1 > k0 && iAAt[k1 - 1] - iAAt[k0] == k1 - k0 - 1; };
+
     const double B = std::max(maxv(bx, n), maxv(by, m));
     const double tol = 1e-10 * (B + 1.0);
     double previous = std::numeric_limits<double>::infinity();
@@ -62,7 +65,7 @@ void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
                 const double zp = z[p];
                 const int k0 = kAAt[p], k1 = kAAt[p + 1];
                 if (zp == 0.0 || k1 == k0) continue;
-                if (iAAt[k1 - 1] - iAAt[k0] == k1 - k0 - 1)
+                if (contiguous(k0, k1))
                     axpy_neg(k1 - k0, zp, AAt + k0, z + iAAt[k0]);
                 else
                     for (int k = k0; k < k1; ++k) z[iAAt[k]] -= AAt[k] * zp;
@@ -82,7 +85,7 @@ void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
             if (mark[p]) {
                 const int k0 = kAAt[p], k1 = kAAt[p + 1];
                 double sum = 0.0;
-                if (k1 > k0 && iAAt[k1 - 1] - iAAt[k0] == k1 - k0 - 1) {
+                if (contiguous(k0, k1)) {
                     const double *zr = z + iAAt[k0];
                     for (int k = 0; k < k1 - k0; ++k) sum += AAt[k0 + k] * zr[k];
                 } else {
