@@ -159,7 +159,10 @@ __attribute__((target("avx512f,avx512vl"))) void scatter_update_512(
                 c3 = _mm512_add_pd(c3, _mm512_mul_pd(l, _mm512_set1_pd(w3[o])));
             }
             const __m512d c[4] = {c0, c1, c2, c3};
-            if (rel) {
+            // Rows that are consecutive in the front (common: half the tiles) are read
+            // and written as one vector instead of being gathered and scattered.
+            const int base = rel ? rel[b0] : rel0 + b0;
+            if (rel && rel[b0 + nb - 1] - base != nb - 1) {
                 const __m256i idx = _mm256_maskz_loadu_epi32(valid, rel + b0);
                 for (int j = 0; j < na; ++j) {
                     const __mmask8 m = b0 == a0 ? static_cast<__mmask8>(valid & (0xFFu << j)) : valid;
@@ -170,7 +173,7 @@ __attribute__((target("avx512f,avx512vl"))) void scatter_update_512(
             } else {
                 for (int j = 0; j < na; ++j) {
                     const __mmask8 m = b0 == a0 ? static_cast<__mmask8>(valid & (0xFFu << j)) : valid;
-                    double *dst = col[j] + rel0 + b0;
+                    double *dst = col[j] + base;
                     const __m512d g = _mm512_maskz_loadu_pd(m, dst);
                     _mm512_mask_storeu_pd(dst, m, _mm512_sub_pd(g, c[j]));
                 }
