@@ -13,8 +13,12 @@ struct LP;
 int amplin(ASL *asl, char *stem, LP *lp);
 // Copies the option settings into the record.
 void update_kp(LP *lp);
-// Writes the result code, message and solution of a solve into the .sol file.
-void amplout(ASL *asl, LP *lp, int result);
+// Writes the result code, message and solution of a solve into the .sol file; returns 0,
+// or 2 after a message when the file was not written completely.
+int amplout(ASL *asl, LP *lp, int result);
+// Checks that the .sol file the ASL has just written (if any) is complete: returns 0, or
+// 2 after a message.
+int sol_checked(ASL *asl);
 
 // Evaluation hooks installed by the driver.
 int nl_init_ampl(LP *lp);

@@ -108,6 +108,7 @@ int amplin(ASL *asl, char *stem, LP *lp) {
                  filename);
         solve_code = 600;
         write_sol_ASL(asl, msg, nullptr, nullptr, &Oinfo);
+        if (sol_checked(asl)) mainexit_ASL(2);
         mainexit_ASL((amplflag || (Oinfo.wantsol & 1)) ? 0 : 4);
     }
 

@@ -48,12 +48,12 @@ int main1(int argc, char **argv) {
     const double t2 = xectim_();
     const int result = solvelp(lp);
     const double t3 = xectim_();
-    amplout(asl, lp, result);
+    const int written = amplout(asl, lp, result);
     const double t4 = xectim_();
 
     if (opts.timing & 1) timing_report(stdout, t1, t2, t3, t4);
     if (opts.timing & 2) timing_report(stderr, t1, t2, t3, t4);
-    return 0;
+    return written;
 }
 
 } // namespace orva

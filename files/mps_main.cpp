@@ -49,7 +49,7 @@ void usage(std::FILE *to) {
                  "The output ends with the result message and the lines\n"
                  "  primal objective: VALUE\n  dual objective: VALUE\n  iterations: N\n  seconds: T\n"
                  "Exit status: 0 after a solve whatever its result; 1 for bad options or settings,\n"
-                 "unreadable files and data errors.\n",
+                 "unreadable files, data errors and output files that could not be written.\n",
                  program);
 }
 
@@ -134,10 +134,10 @@ int main(int argc, char **argv) {
     if (getparam("MAX") >= 0 && !flag_set("min") && !flag_set("minimize") && !flag_set("max") &&
         !flag_set("maximize"))
         lp->max = -1;
-    if (mpsout) writelp(lp, mpsout);
+    if (mpsout && writelp(lp, mpsout) != 0) fail(std::string("cannot write file ") + mpsout);
 
     const int status = solvelp(lp);
-    if (report) writesol(lp, report);
+    const bool report_lost = report && writesol(lp, report) != 0;
     // At verbose 2 and above solvelp has printed the message itself.
     if (lp->verbose < 2) opt_message(status);
     std::printf("primal objective: %.12e\n", lp->primal_obj);
@@ -147,5 +147,7 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
     closelp(lp);
     hash_free();
+    // The result has been printed; the report that could not be written is an error.
+    if (report_lost) fail(std::string("cannot write file ") + report);
     return 0;
 }

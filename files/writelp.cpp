@@ -127,7 +127,10 @@ int writelp(const LP *lp, const char *path) {
         }
     }
     std::fprintf(fp, "ENDATA\n");
-    return std::fclose(fp);
+    // A write that failed on the way (a full disk) makes the result non-zero too.
+    const bool failed = std::ferror(fp) != 0;
+    const int closed = std::fclose(fp);
+    return failed ? EOF : closed;
 }
 
 } // namespace orva

@@ -294,3 +294,50 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
     ASSERT_NE(obj, std::string::npos);
     refused(bin.substr(0, obj), "at byte", "cut before O0");
 }
+
+// The ASL does not check its writes of the .sol file: a file cut short (here by a file
+// size limit, as a full disk would) must end the run with status 2 and a message, not
+// with a normal exit.  The same run with room for the file is complete and reads back.
+TEST(AmplSolve, SolutionFileCutShortIsReported) {
+    const std::string dir = scratch_dir("ampl-solfile");
+    // min sum (j+1) x_j  s.t.  sum x_j >= 1,  0 <= x_j <= 10, 300 variables: the .sol file
+    // holds 301 values, well over 1024 bytes in either form.
+    nl_spec p;
+    p.n = 300;
+    nl_row r;
+    nl_objective o;
+    for (int j = 0; j < p.n; ++j) {
+        r.lin[j] = 1.0;
+        o.lin[j] = j + 1.0;
+        p.bounds.push_back({0.0, 10.0});
+    }
+    r.lo = 1.0;
+    p.rows = {r};
+    p.objs = {o};
+    const std::string text_stem = write_nl(dir, "text", p);
+    const std::string bin_stem = dir + "/binary";
+    {
+        std::ofstream f(bin_stem + ".nl", std::ios::binary);
+        f << nl_binary(nl_text(p));
+    }
+    for (const std::string &stem : {text_stem, bin_stem}) {
+        SCOPED_TRACE(stem);
+        // ulimit -f counts blocks of 1024 bytes; the limit also applies to the captured
+        // output, which stays well below it.
+        auto limited = [&](int blocks) {
+            std::remove((stem + ".sol").c_str());
+            return run("trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; exec " + orva_bin() + " " + stem +
+                       " -AMPL");
+        };
+        const run_result cut = limited(1);
+        EXPECT_EQ(cut.status, 2) << cut.out << cut.err;
+        EXPECT_NE(cut.err.find("can't write " + stem + ".sol"), std::string::npos) << cut.err;
+        const run_result whole = limited(1000);
+        EXPECT_EQ(whole.status, 0) << whole.out << whole.err;
+        const sol_file sol = read_sol(stem);
+        ASSERT_TRUE(sol.ok);
+        EXPECT_EQ(sol.message.rfind("ORVA 7.03: optimal solution", 0), 0u) << sol.message;
+        ASSERT_EQ(sol.x.size(), 300u);
+        EXPECT_NEAR(sol.x[0], 1.0, 1e-6);
+    }
+}

@@ -119,6 +119,19 @@ TEST_F(MpsProgram, ReportAndProblemFiles) {
     r = run(program() + " verbose=0 " + mps);
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6);
+
+    // Output that cannot be written (the device that is always full) is an error: the
+    // problem file before the solve, the report after it, once the result is printed.
+    if (std::ifstream("/dev/full")) {
+        r = run(program() + " verbose=0 -w /dev/full " + lp);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot write file /dev/full"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("primal objective"), std::string::npos) << r.out;
+        r = run(program() + " verbose=0 -o /dev/full " + lp);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot write file /dev/full"), std::string::npos) << r.err;
+        EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6);
+    }
 }
 
 TEST_F(MpsProgram, MaximisationWrittenAndReadBack) {
