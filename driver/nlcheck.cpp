@@ -97,6 +97,8 @@ struct text_source {
         return get_int(p, v);
     }
     bool pair_index(long long &v) { return item(v); }
+    bool suffix_pair(long long &v, bool) { return item(v); }
+    bool name() { return true; }  // the rest of the segment line
     bool bound_type(long long &v) { return item(v); }
     bool count(long long &v) { return item(v); }
     template <class Ref>
@@ -146,9 +148,10 @@ int operands(long long op) {
 }
 
 // The binary form: after the text header, a segment is its letter byte followed by 32-bit
-// integers, items are binary records, and an expression is a prefix tree of typed nodes.
-// A node or segment this check does not know (strings, functions, suffixes, rarely used
-// operators) ends the check with the file accepted: the ASL reads the rest.
+// integers (and, for functions and suffixes, a name given by its length and bytes), items
+// are binary records, and an expression is a prefix tree of typed nodes.  A node this
+// check does not know (strings, function calls, rarely used operators) ends the check
+// with the file accepted: the ASL reads the rest.
 struct binary_source {
     reader in;
     long long off = 0;
@@ -171,9 +174,8 @@ struct binary_source {
         off = std::ftell(in.f);
         return off >= 0;
     }
-    // Segments this check reads: not the named ones (functions, suffixes), and none when
-    // the numbers need swapping.
-    bool known(char t) const { return native && t != 'F' && t != 'S'; }
+    // Segments this check reads: none when the numbers need swapping.
+    bool known(char) const { return native; }
     bool raw(void *p, std::size_t n) {
         if (std::fread(p, 1, n, in.f) != n) return false;
         off += static_cast<long long>(n);
@@ -202,6 +204,16 @@ struct binary_source {
         return true;
     }
     bool pair_index(long long &v) { return i32(v) && skip(8); }
+    // An index and its suffix value: a double for a real suffix, else an integer.
+    bool suffix_pair(long long &v, bool real) { return i32(v) && skip(real ? 8 : 4); }
+    // The name of a function or suffix: its length (1 to 126, what the ASL's reader takes),
+    // then its bytes.
+    bool name() {
+        long long n;
+        if (!i32(n) || n < 1 || n > 126) return false;
+        char b[126];
+        return raw(b, static_cast<std::size_t>(n));
+    }
     bool count(long long &v) { return i32(v); }
     bool bound_type(long long &v) {
         const int ch = std::fgetc(in.f);
@@ -387,15 +399,23 @@ struct checker {
                 break;
             }
             case 'F':
-                if (!header(t, v, 1)) return false;
+                if (!header(t, v, 3)) return false;
                 if (!in_range(v[0], 0, c.n_funcs)) return bad("function %lld out of range (%lld)", v[0], c.n_funcs);
+                if (!in.name()) return bad("function %lld: bad name", v[0]);
                 break;
             case 'S': {
                 if (!header(t, v, 2)) return false;
+                // Kinds 0-3: variables, constraints (logical ones too), objectives, the
+                // problem; 4 marks real values.
                 const long long kind = v[0] & 3;
-                const long long lim = kind == 0 ? N : kind == 1 ? M : kind == 2 ? c.objs : 1;
+                const long long lim = kind == 0 ? N : kind == 1 ? M + c.lcons : kind == 2 ? c.objs : 1;
                 if (!in_range(v[1], 0, lim + 1)) return bad("suffix with %lld values (at most %lld)", v[1], lim);
-                if (!pairs(v[1], lim, "suffix")) return false;
+                if (!in.name()) return bad("suffix: bad name");
+                for (long long k = 0; k < v[1]; ++k) {
+                    long long i;
+                    if (!in.suffix_pair(i, v[0] & 4)) return bad("a segment ends early (%lld of %lld entries)", k, v[1]);
+                    if (!in_range(i, 0, lim)) return bad("suffix index %lld out of range (%lld)", i, lim);
+                }
                 break;
             }
             case 'd':

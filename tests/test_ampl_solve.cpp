@@ -204,9 +204,22 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
     o.lin = {{1, 1.0}};
     p.objs = {o};
     p.bounds = {{-10, 10}, {-10, 10}, {-10, 3}};
-    const std::string text = nl_text(p);
+    // Two suffixes as AMPL writes them before the problem's segments (an integer one on
+    // variables, a real one on constraints), which the reader skips: the checks must read
+    // past them in both forms.
+    std::string text = nl_text(p);
+    const size_t body = [&] {
+        size_t at = 0;
+        for (int h = 0; h < 10; ++h) at = text.find('\n', at) + 1;
+        return at;
+    }();
+    text.insert(body, "S0 2 priority\n0 3\n2 1\nS5 1 lbd\n1 0.5\n");
     {
-        const std::string stem = write_nl(dir, "intact", p);
+        const std::string stem = dir + "/intact";
+        {
+            std::ofstream f(stem + ".nl", std::ios::binary);
+            f << text;
+        }
         const solved s = solve(stem);
         ASSERT_TRUE(s.sol.ok) << s.run.out << s.run.err;
         EXPECT_EQ(s.sol.code, 0) << s.sol.message;
@@ -253,6 +266,8 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
         {first("J1"), "", "J0 2", "bad line"},                  // a row's entries given twice
         {first("o5"), "", "o57", "not supported"},              // round(), which the reader cannot evaluate
         {first("r") + 1, "", "9 1", "bad line"},                // an unknown bound type
+        {first("S0") + 1, "", "7 3", "bad line"},               // a suffix value of no variable
+        {first("S5"), "", "S5 9 lbd", "bad line"},              // more suffix values than constraints
     };
     // Each damage in the text form and in the binary form (where the segments' faults are
     // reported with a byte offset).

@@ -176,8 +176,34 @@ std::string nl_binary(const std::string &text) {
         if (l.empty()) continue;
         const char t = l[0];
         const std::vector<long long> v = ints(l.substr(1));
-        if (std::string("CLOVdxrbkJG").find(t) != std::string::npos) out += t;
+        if (std::string("CLOVFSdxrbkJG").find(t) != std::string::npos) out += t;
+        // The name after the integers of an F or S segment: its length, then its bytes.
+        auto name = [&](size_t words) {
+            std::istringstream is(l.substr(1));
+            std::string w;
+            for (size_t k = 0; k < words; ++k) is >> w;  // the integers
+            is >> w;
+            i32(static_cast<long long>(w.size()));
+            out += w;
+        };
         switch (t) {
+        case 'F': i32(v.at(0)); i32(v.at(1)); i32(v.at(2)); name(3); break;
+        case 'S':
+            i32(v.at(0));
+            i32(v.at(1));
+            name(2);
+            for (long long k = 0; k < v.at(1) && i < lines.size(); ++k) {
+                std::istringstream is(lines[i++]);
+                long long j;
+                double x;
+                is >> j >> x;
+                i32(j);
+                if (v.at(0) & 4)
+                    f64(x);
+                else
+                    i32(static_cast<long long>(x));
+            }
+            break;
         case 'C': case 'L': i32(v.at(0)); break;
         case 'O': i32(v.at(0)); i32(v.at(1)); break;
         case 'V': i32(v.at(0)); i32(v.at(1)); i32(v.at(2)); pair_lines(v.at(1)); break;

@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "lp/alloc.h"
 
@@ -119,10 +121,24 @@ std::string bin(const std::string &program) {
     return d + "/" + program;
 }
 
+namespace {
+// The scratch folders of this test program, removed when it ends (kept when
+// ORVA_KEEP_SCRATCH is set, to look at the files of a failed test).
+struct scratch_folders {
+    std::vector<std::string> dirs;
+    ~scratch_folders() {
+        if (std::getenv("ORVA_KEEP_SCRATCH")) return;
+        for (const std::string &d : dirs) std::system(("rm -rf '" + d + "'").c_str());
+    }
+};
+scratch_folders scratch;
+} // namespace
+
 std::string scratch_dir(const std::string &tag) {
     const std::string d = "/tmp/orva-test-" + tag + "-" + std::to_string(getpid());
     std::system(("rm -rf '" + d + "'").c_str());
     mkdir(d.c_str(), 0755);
+    if (std::find(scratch.dirs.begin(), scratch.dirs.end(), d) == scratch.dirs.end()) scratch.dirs.push_back(d);
     return d;
 }
 

@@ -36,7 +36,8 @@ run_result run(const std::string &cmdline, const std::string &input = "");
 // build folder).
 std::string bin(const std::string &program);
 
-// A fresh empty folder for a test's files.
+// A fresh empty folder for a test's files, removed when the test program ends (kept
+// when ORVA_KEEP_SCRATCH is set).
 std::string scratch_dir(const std::string &tag);
 
 // Whether the public test data is present (../shared/data next to the project).
