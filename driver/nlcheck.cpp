@@ -137,20 +137,32 @@ struct text_source {
     long long where() const { return in.line; }
 };
 
-// Operand counts of the operators whose count is certain: -1 for those followed by their
-// count (min, max, sumlist), 0 for the others, which end the check of a binary file.
+// Operand counts of the operators as the ASL's reader takes them: -1 for those followed by
+// their count, 0 for the others (piecewise-linear terms, function calls and codes without
+// an operator), which end the check of a binary file.
 int operands(long long op) {
-    if (op < 0 || op > 54) return 0;
-    if ((op <= 3) || op == 5 || op == 48) return 2;  // + - * / ^ atan2
-    if ((op >= 13 && op <= 16) || (op >= 37 && op <= 53)) return 1;  // floor ceil abs neg, functions
-    if (op == 11 || op == 12 || op == 54) return -1;
-    return 0;
+    switch (op) {
+    case 0: case 1: case 2: case 3: case 4: case 5: case 6:  // + - * / rem ^ less
+    case 20: case 21: case 22: case 23: case 24: case 28: case 29: case 30:  // or and < <= = >= > !=
+    case 48:                                                  // atan2
+    case 62: case 63: case 66: case 67: case 68: case 69:     // atleast atmost exactly and negations
+    case 73:                                                  // iff
+        return 2;
+    case 13: case 14: case 15: case 16: case 34: case 76: case 77:  // floor ceil abs neg not, powers
+        return 1;
+    case 35: case 65: case 72:  // if-then-else (numeric, symbolic), implies-else
+        return 3;
+    case 11: case 12: case 54: case 59: case 60: case 61: case 70: case 71: case 74: case 75:
+        return -1;              // min max sum count numberof(s) and or alldiff somesame
+    default:
+        return op >= 37 && op <= 53 ? 1 : 0;  // the elementary functions (atan2 above)
+    }
 }
 
 // The binary form: after the text header, a segment is its letter byte followed by 32-bit
 // integers (and, for functions and suffixes, a name given by its length and bytes), items
 // are binary records, and an expression is a prefix tree of typed nodes.  A node this
-// check does not know (strings, function calls, rarely used operators) ends the check
+// check does not know (strings, function calls, piecewise-linear terms) ends the check
 // with the file accepted: the ASL reads the rest.
 struct binary_source {
     reader in;

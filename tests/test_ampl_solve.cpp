@@ -188,12 +188,13 @@ TEST(AmplSolve, LimitsAndTimingReport) {
 // its arrays; no .sol file is written.
 TEST(AmplSolve, DamagedFilesAreRefused) {
     const std::string dir = scratch_dir("ampl-damaged");
-    // min (x0-1)^2 + x1  s.t.  x0^2 + x1 <= 4,  x0 + x2 >= 1,  x2 <= 3.
+    // min (x0-1)^2 + x1  s.t.  x0^2 + x1 <= 4,  x0 + x2 >= 1,  x2 <= 3, with x0^2 written
+    // as (if x0 >= -100 then x0^2 else 0), so that the binary check walks a conditional.
     nl_spec p;
     p.n = 3;
     p.nnl = 1;
     nl_row c0, c1;
-    c0.expr = "o5\nv0\nn2\n";
+    c0.expr = "o35\no28\nv0\nn-100\no5\nv0\nn2\nn0\n";
     c0.lin = {{1, 1.0}};
     c0.up = 4;
     c1.lin = {{0, 1.0}, {2, 1.0}};
