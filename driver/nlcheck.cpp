@@ -96,8 +96,7 @@ struct text_source {
         const char *p = in.buf;
         return get_int(p, v);
     }
-    bool pair_index(long long &v) { return item(v); }
-    bool suffix_pair(long long &v, bool) { return item(v); }
+    bool pair_index(long long &v, int = 8) { return item(v); }
     bool name() { return true; }  // the rest of the segment line
     bool bound_type(long long &v) { return item(v); }
     bool count(long long &v) { return item(v); }
@@ -215,9 +214,8 @@ struct binary_source {
             if (!i32(v[i])) return false;
         return true;
     }
-    bool pair_index(long long &v) { return i32(v) && skip(8); }
-    // An index and its suffix value: a double for a real suffix, else an integer.
-    bool suffix_pair(long long &v, bool real) { return i32(v) && skip(real ? 8 : 4); }
+    // An index and its value: a double, or an integer (value_bytes 4: an integer suffix).
+    bool pair_index(long long &v, int value_bytes = 8) { return i32(v) && skip(value_bytes); }
     // The name of a function or suffix: its length (1 to 126, what the ASL's reader takes),
     // then its bytes.
     bool name() {
@@ -349,11 +347,11 @@ struct checker {
         return false;
     }
 
-    // `count` items "index value" with index in [0, limit).
-    bool pairs(long long count, long long limit, const char *what) {
+    // `count` items "index value" with index in [0, limit) (a binary value: value_bytes).
+    bool pairs(long long count, long long limit, const char *what, int value_bytes = 8) {
         for (long long k = 0; k < count; ++k) {
             long long i;
-            if (!in.pair_index(i)) return bad("a segment ends early (%lld of %lld entries)", k, count);
+            if (!in.pair_index(i, value_bytes)) return bad("a segment ends early (%lld of %lld entries)", k, count);
             if (!in_range(i, 0, limit)) {
                 say(why, len, "%s index %lld out of range (%lld)", what, i, limit);
                 return false;
@@ -423,11 +421,7 @@ struct checker {
                 const long long lim = kind == 0 ? N : kind == 1 ? M + c.lcons : kind == 2 ? c.objs : 1;
                 if (!in_range(v[1], 0, lim + 1)) return bad("suffix with %lld values (at most %lld)", v[1], lim);
                 if (!in.name()) return bad("suffix: bad name");
-                for (long long k = 0; k < v[1]; ++k) {
-                    long long i;
-                    if (!in.suffix_pair(i, v[0] & 4)) return bad("a segment ends early (%lld of %lld entries)", k, v[1]);
-                    if (!in_range(i, 0, lim)) return bad("suffix index %lld out of range (%lld)", i, lim);
-                }
+                if (!pairs(v[1], lim, "suffix", v[0] & 4 ? 8 : 4)) return false;
                 break;
             }
             case 'd':
