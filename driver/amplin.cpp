@@ -62,22 +62,32 @@ void check_nl(ASL *asl) {
     }
 }
 
-// The Jacobian and gradient lists as read: the Jacobian entries fill the nz places once
-// each and every entry names a variable (the record is built from them by index).
+// The Jacobian and gradient lists as read: every entry names a variable and the Jacobian
+// entries fill the nz places column by column (the record is built from them by index).
 void check_gradients(ASL *asl, int n, int nz) {
-    std::vector<char> used(static_cast<size_t>(nz > 0 ? nz : 0), 0);
+    // Column j's entries must take the places from the sum of the earlier columns' counts on,
+    // in the order of their rows, as the reader lays them out from a sound file: the
+    // column starts of A are taken from these places.
+    std::vector<long long> next(static_cast<size_t>(n) + 1, 0);
     const char *why = nullptr;
     long long entries = 0;
     for (int i = 0; i < n_con && !why; ++i)
         for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) {
-            if (cg->varno < 0 || cg->varno >= n || cg->goff < 0 || cg->goff >= nz || used[cg->goff]) {
+            if (cg->varno < 0 || cg->varno >= n) {
                 why = "a Jacobian entry out of range";
                 break;
             }
-            used[cg->goff] = 1;
+            ++next[static_cast<size_t>(cg->varno) + 1];
             ++entries;
         }
     if (!why && entries != nz) why = "fewer Jacobian entries than the header says";
+    for (int j = 0; j < n && !why; ++j) next[j + 1] += next[j];
+    for (int i = 0; i < n_con && !why; ++i)
+        for (cgrad *cg = Cgrad[i]; cg; cg = cg->next)
+            if (cg->goff != next[cg->varno]++) {
+                why = "a Jacobian entry out of column order";
+                break;
+            }
     for (int o = 0; o < n_obj && !why; ++o)
         for (ograd *og = Ograd[o]; og; og = og->next)
             if (og->varno < 0 || og->varno >= n) {
@@ -180,7 +190,8 @@ int amplin(ASL *asl, char *stem, LP *lp) {
         if (lp->b[i] <= negInfinity) lp->b[i] = -inf;
         for (cgrad *cg = Cgrad[i]; cg; cg = cg->next) {
             const int p = cg->goff;
-            lp->kA[cg->varno] = p;
+            // A column starts at its first place (a variable named twice in one row has two).
+            if (lp->kA[cg->varno] < 0 || p < lp->kA[cg->varno]) lp->kA[cg->varno] = p;
             lp->iA[p] = i;
             lp->A[p] = sign * cg->coef;
             --k;

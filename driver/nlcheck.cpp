@@ -159,14 +159,18 @@ int operands(long long op) {
 }
 
 // The binary form: after the text header, a segment is its letter byte followed by 32-bit
-// integers (and, for functions and suffixes, a name given by its length and bytes), items
+// integers (in the byte order the header states, swapped when it is not this machine's;
+// and, for functions and suffixes, a name given by its length and bytes), items
 // are binary records, and an expression is a prefix tree of typed nodes.  A node this
 // check does not know (strings, function calls, piecewise-linear terms) ends the check
 // with the file accepted: the ASL reads the rest.
 struct binary_source {
     reader in;
     long long off = 0;
-    bool native = false;  // numbers in this machine's byte order (the header's arith field)
+    // The header's arith field: numbers in this machine's byte order (or unstated), or in
+    // the other IEEE one, which the reader swaps (and so does this check); any other value
+    // ends the check.
+    bool readable = false, swapped = false;
 
     explicit binary_source(std::FILE *f) : in(f) {}
     bool skip_header() {
@@ -178,23 +182,29 @@ struct binary_source {
                 const std::uint16_t one = 1;
                 unsigned char first;
                 std::memcpy(&first, &one, 1);
-                native = get_int(p, a) && get_int(p, b) && get_int(p, arith) &&
-                         (arith == 0 || arith == (first ? 1 : 2));
+                const long long mine = first ? 1 : 2;
+                if (get_int(p, a) && get_int(p, b) && get_int(p, arith)) {
+                    readable = arith == 0 || arith == 1 || arith == 2;
+                    swapped = arith == 3 - mine;
+                }
             }
         }
         off = std::ftell(in.f);
         return off >= 0;
     }
-    // Segments this check reads: none when the numbers need swapping.
-    bool known(char) const { return native; }
+    // Segments this check reads: none when the byte order is unknown.
+    bool known(char) const { return readable; }
     bool raw(void *p, std::size_t n) {
         if (std::fread(p, 1, n, in.f) != n) return false;
         off += static_cast<long long>(n);
         return true;
     }
     bool i32(long long &v) {
+        unsigned char b[4];
+        if (!raw(b, sizeof b)) return false;
+        if (swapped) std::reverse(b, b + 4);
         std::int32_t x;
-        if (!raw(&x, sizeof x)) return false;
+        std::memcpy(&x, b, sizeof x);
         v = x;
         return true;
     }

@@ -28,10 +28,10 @@ bool nl_header_ok(const nl_counts &c, long long bytes, char *why, std::size_t le
 // the file passes, else the number of the first offending line (why: the reason).
 long long nl_segments_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len);
 
-// The same checks on a binary .nl file, as far as they go: a part the check does not read
-// (a string, a function call, a piecewise-linear term, numbers in the other byte order)
-// ends it with the file accepted.  Returns -1 when the file passes, else
-// the byte offset at which the fault was found.
+// The same checks on a binary .nl file (in either IEEE byte order), as far as they go: a
+// part the check does not read (a string, a function call, a piecewise-linear term) ends
+// it with the file accepted.  Returns -1 when the file passes, else the byte offset at
+// which the fault was found.
 long long nl_binary_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len);
 
 } // namespace orva

@@ -292,6 +292,7 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
         const std::string what = "line " + std::to_string(d.line) + " -> " + d.with;
         refused(t, d.expect, what);
         refused(nl_binary(t), d.line < 10 ? "bad header" : "at byte", what + " (binary)");
+        refused(nl_binary(t, true), d.line < 10 ? "bad header" : "at byte", what + " (binary, other byte order)");
     }
 
     // The intact problem in the binary form solves as the text does; cut short before its
@@ -306,6 +307,13 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
     const run_result rt = run(orva_bin() + " " + dir + "/intact -AMPL outlev=1");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, rt.out);  // the same iterations
+    {
+        std::ofstream f(stem + ".nl", std::ios::binary);
+        f << nl_binary(text, true);
+    }
+    const run_result rs = run(orva_bin() + " " + stem + " -AMPL outlev=1");
+    EXPECT_EQ(rs.status, 0) << rs.out << rs.err;
+    EXPECT_EQ(rs.out, rt.out);  // the reader swaps the numbers
     const size_t obj = bin.find(std::string("O\0\0\0\0", 5));
     ASSERT_NE(obj, std::string::npos);
     refused(bin.substr(0, obj), "at byte", "cut before O0");

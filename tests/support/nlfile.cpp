@@ -1,8 +1,10 @@
 #include "nlfile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -137,14 +139,19 @@ std::string nl_text(const nl_spec &p) {
     return o.str();
 }
 
-std::string nl_binary(const std::string &text) {
+std::string nl_binary(const std::string &text, bool other_order) {
     std::istringstream in(text);
     std::string line, out;
+    auto bytes = [&](const void *p, size_t n) {
+        std::string b(static_cast<const char *>(p), n);
+        if (other_order) std::reverse(b.begin(), b.end());
+        out += b;
+    };
     auto i32 = [&](long long v) {
         const std::int32_t x = static_cast<std::int32_t>(v);
-        out.append(reinterpret_cast<const char *>(&x), sizeof x);
+        bytes(&x, sizeof x);
     };
-    auto f64 = [&](double v) { out.append(reinterpret_cast<const char *>(&v), sizeof v); };
+    auto f64 = [&](double v) { bytes(&v, sizeof v); };
     auto ints = [](const std::string &s) {
         std::vector<long long> v;
         std::istringstream is(s.substr(0, s.find('#')));
@@ -158,6 +165,15 @@ std::string nl_binary(const std::string &text) {
     std::string first = lines.at(0);
     first[0] = 'b';
     out += first + "\n";
+    // Header line 5 is "nwv nfunc arith flags"; arith 1 is little-endian IEEE, 2 big-endian.
+    if (other_order) {
+        const std::vector<long long> w = ints(lines.at(5));
+        const std::uint16_t one = 1;
+        const bool little = *reinterpret_cast<const unsigned char *>(&one) == 1;
+        char l5[96];
+        std::snprintf(l5, sizeof l5, " %lld %lld %d %lld", w.at(0), w.at(1), little ? 2 : 1, w.at(3));
+        lines.at(5) = l5;
+    }
     for (size_t h = 1; h < 10; ++h) out += lines.at(h) + "\n";
     // (A damaged count may ask for more lines than there are: the conversion stops there.)
     size_t i = 10;
