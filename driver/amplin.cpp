@@ -80,7 +80,7 @@ void check_gradients(ASL *asl, int n, int nz) {
             ++next[static_cast<size_t>(cg->varno) + 1];
             ++entries;
         }
-    if (!why && entries != nz) why = "fewer Jacobian entries than the header says";
+    if (!why && entries != nz) why = "Jacobian entries do not match the header";
     for (int j = 0; j < n && !why; ++j) next[j + 1] += next[j];
     for (int i = 0; i < n_con && !why; ++i)
         for (cgrad *cg = Cgrad[i]; cg; cg = cg->next)

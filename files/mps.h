@@ -9,6 +9,8 @@
 // "key value", kept in the record's param list and found with getparam (files/labels.h).
 #pragma once
 
+#include <cstdio>
+
 namespace orva {
 
 struct LP;
@@ -19,12 +21,16 @@ struct LP;
 // of order in QUADS.  Other faults print a message and skip the line or entry.
 void readlp(int k, const char *const *paths, LP *lp);
 
-// Writes the record's problem as an MPS file that readlp reads back; returns the result
-// of closing the file (0 on success).  An unopenable path ends the run (code 2).
+// Writes the record's problem as an MPS file that readlp reads back; returns 0, or EOF
+// when a write or the close failed (a full disk).  An unopenable path ends the run (code 2).
 int writelp(const LP *lp, const char *path);
 
-// Writes the column and row solution report of a solved record; returns the result of
-// closing the file (0 on success).  An unopenable path ends the run (code 2).
+// Writes the column and row solution report of a solved record; returns 0, or EOF when a
+// write or the close failed.  An unopenable path ends the run (code 2).
 int writesol(const LP *lp, const char *path);
+
+// Closes a file the writers have written: 0, or EOF when a write on the way (a full disk)
+// or the close failed.
+int close_written(std::FILE *fp);
 
 } // namespace orva

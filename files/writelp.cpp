@@ -28,6 +28,12 @@ struct labeler {
 
 } // namespace
 
+int close_written(std::FILE *fp) {
+    const bool failed = std::ferror(fp) != 0;
+    const int closed = std::fclose(fp);
+    return failed ? EOF : closed;
+}
+
 // Labels and set names are written in their 8-character fields, longer ones cut, so
 // that every line keeps the fixed columns the reader expects.
 int writelp(const LP *lp, const char *path) {
@@ -127,10 +133,7 @@ int writelp(const LP *lp, const char *path) {
         }
     }
     std::fprintf(fp, "ENDATA\n");
-    // A write that failed on the way (a full disk) makes the result non-zero too.
-    const bool failed = std::ferror(fp) != 0;
-    const int closed = std::fclose(fp);
-    return failed ? EOF : closed;
+    return close_written(fp);
 }
 
 } // namespace orva

@@ -70,10 +70,7 @@ int writesol(const LP *lp, const char *path) {
     }
     std::fprintf(fp, "ENDOUT\n");
     xfree(rowact);
-    // A write that failed on the way (a full disk) makes the result non-zero too.
-    const bool failed = std::ferror(fp) != 0;
-    const int closed = std::fclose(fp);
-    return failed ? EOF : closed;
+    return close_written(fp);
 }
 
 } // namespace orva
