@@ -18,6 +18,7 @@
 #   --max-kb KB      skip problem files larger than KB kilobytes
 #   --only REGEX     only problems whose file name matches the extended regular expression
 #   --keep DIR       keep the outputs of the problems that differ in DIR
+#   --fill           only run the reference (fill its cache), compare nothing
 #
 # Compared per problem: standard output, standard error, exit status and every file the
 # run leaves in its own folder (the .sol file; the report of orva-mps; the iterate files
@@ -40,6 +41,7 @@ mps_opts=""
 max_kb=0
 only=""
 keep=""
+fill=0
 while [ $# -gt 0 ]; do
   case "$1" in
     -t) limit=$2; shift 2 ;;
@@ -48,7 +50,8 @@ while [ $# -gt 0 ]; do
     --max-kb) max_kb=$2; shift 2 ;;
     --only) only=$2; shift 2 ;;
     --keep) keep=$2; shift 2 ;;
-    -h|--help) sed -n '2,32p' "$0"; exit 0 ;;
+    --fill) fill=1; shift ;;
+    -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
@@ -155,6 +158,10 @@ for file in "${problems[@]}"; do
     run_one "$ref" "$file" "$work/ref" &&
       mkdir -p "$(dirname "$refout")" && rm -rf "$refout" && mv "$work/ref" "$refout"
   fi
+  if [ $fill = 1 ]; then
+    printf '%-34s status %s\n' "$id" "$(cat "$refout/rc")"
+    continue
+  fi
   run_one "$new" "$file" "$work/new"
   if [ "$(cat "$refout/rc")" = 124 ] || [ "$(cat "$work/new/rc")" = 124 ]; then
     verdict=timeout
@@ -177,6 +184,7 @@ for file in "${problems[@]}"; do
   printf '%-34s %s\n' "$id" "$verdict"
 done
 
+[ $fill = 1 ] && { echo "reference outputs of $total problems in $cache"; exit 0; }
 summary="same $same of $total"
 [ ${#differ[@]} -gt 0 ] && summary+="; differ: ${differ[*]}"
 [ ${#timeouts[@]} -gt 0 ] && summary+="; timeout: ${timeouts[*]}"
