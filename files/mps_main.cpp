@@ -3,9 +3,10 @@
 //   orva-mps [options] FILE... [keyword=value ...]
 //
 // The files are read as one MPS input ("-" is standard input); settings come from an
-// optional specs file and keyword=value words; the problem is solved with solvelp.  The
-// output always ends with the result message and four lines that scripts can read:
-// "primal objective:", "dual objective:", "iterations:" and "seconds:".
+// optional specs file and keyword=value words.  Presolve reduces the problem (unless
+// presolve=0), solvelp solves what is left and postsolve restores the solution of the
+// problem as read.  The output always ends with the result message and four lines that
+// scripts can read: "primal objective:", "dual objective:", "iterations:" and "seconds:".
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "files/specs.h"
 #include "ipm/ipm.h"
 #include "lp/lp.h"
+#include "presolve/presolve.h"
 
 using namespace orva;
 
@@ -36,15 +38,23 @@ void usage(std::FILE *to) {
                  "  -s FILE   take settings from a specs file (a keyword and a value per line)\n"
                  "  -o FILE   write the solution report (columns and rows) to FILE\n"
                  "  -w FILE   write the problem as read to FILE in MPS form\n"
+                 "  -p FILE   write the presolve report (what each pass removed, and why) to FILE\n"
                  "  -h        print this text\n"
                  "\n"
                  "settings: keyword=value words (a flag by its name alone), after the specs file:\n"
-                 "  integers: iterlim maxit sigfig outlev verbose dense lincons\n"
+                 "  integers: iterlim maxit sigfig outlev verbose dense lincons presolve\n"
                  "  reals (a value starts with a digit): inftol inftol2 steplen mufactor bndpush\n"
                  "         epssol epsnum epsdiag stablty timlim\n"
                  "  flags: min minimize max maximize convex primal dual noreord minlocfil mindeg\n"
                  "         pred_corr honor_bnds honor_bnds_init quadratic sdp\n"
                  "  The log level is verbose=2 unless set (verbose=0: no log).\n"
+                 "\n"
+                 "presolve=N reduces the problem before the solve and restores the solution after\n"
+                 "it: 0 off; 1 empty, free, redundant, singleton, forcing and duplicate rows and\n"
+                 "empty and fixed columns; add 2 for free and implied-free column singletons and 4\n"
+                 "for doubleton equations.  Default 7.  A line \"presolve: removed ...\" comes\n"
+                 "before the log, and at verbose=2 and above the residuals of the restored solution\n"
+                 "on the problem as read after it.  -o reports the problem as read.\n"
                  "\n"
                  "The output ends with the result message and the lines\n"
                  "  primal objective: VALUE\n  dual objective: VALUE\n  iterations: N\n  seconds: T\n"
@@ -82,7 +92,7 @@ bool flag_set(const char *name) {
 
 int main(int argc, char **argv) {
     const double start = cputimer();
-    const char *specs = nullptr, *report = nullptr, *mpsout = nullptr;
+    const char *specs = nullptr, *report = nullptr, *mpsout = nullptr, *prepout = nullptr;
     std::vector<const char *> files, settings;
 
     // The log is on unless the settings say otherwise.
@@ -94,10 +104,11 @@ int main(int argc, char **argv) {
             usage(stdout);
             return 0;
         }
-        if (!std::strcmp(arg, "-s") || !std::strcmp(arg, "-o") || !std::strcmp(arg, "-w")) {
+        if (!std::strcmp(arg, "-s") || !std::strcmp(arg, "-o") || !std::strcmp(arg, "-w") ||
+            !std::strcmp(arg, "-p")) {
             if (a + 1 >= argc) fail(std::string("option ") + arg + " needs a file name");
             const char *value = argv[++a];
-            (arg[1] == 's' ? specs : arg[1] == 'o' ? report : mpsout) = value;
+            (arg[1] == 's' ? specs : arg[1] == 'o' ? report : arg[1] == 'w' ? mpsout : prepout) = value;
             continue;
         }
         if (arg[0] == '-' && arg[1] != '\0') {
@@ -136,7 +147,38 @@ int main(int argc, char **argv) {
         lp->max = -1;
     if (mpsout && writelp(lp, mpsout) != 0) fail(std::string("cannot write file ") + mpsout);
 
-    const int status = solvelp(lp);
+    const int opts = findkey("presolve")->ival;
+    int status;
+    bool prep_lost = false;
+    if (opts != 0) {
+        prep *ps = presolve(lp, opts);
+        if (lp->verbose >= 1) prep_summary(ps);
+        if (prepout) prep_lost = writeprep(ps, lp, prepout) != 0;
+        if (ps->status != 0) {
+            // Infeasible or unbounded: the solver's result without iterating.
+            status = ps->status;
+            lp->iter = 0;
+            if (lp->verbose >= 1) std::printf("presolve: %s\n", ps->reason.data());
+            if (lp->verbose >= 2) std::printf("----------------------\n%s\n", result_messages[status]);
+        } else {
+            status = solvelp(ps->red);
+            postsolve(ps, lp);
+            // The check stands between the solver's message and the closing lines:
+            // the message once more, so that it stays the line before them.
+            if (lp->verbose >= 2) opt_message(status);
+        }
+        freeprep(ps);
+    } else {
+        if (prepout) {
+            prep none;
+            none.m = lp->m;
+            none.n = lp->n;
+            none.nz = lp->nz;
+            none.skipped = true;
+            prep_lost = writeprep(&none, lp, prepout) != 0;
+        }
+        status = solvelp(lp);
+    }
     const bool report_lost = report && writesol(lp, report) != 0;
     // At verbose 2 and above solvelp has printed the message itself.
     if (lp->verbose < 2) opt_message(status);
@@ -147,7 +189,8 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
     closelp(lp);
     hash_free();
-    // The result has been printed; the report that could not be written is an error.
+    // The result has been printed; a report that could not be written is an error.
     if (report_lost) fail(std::string("cannot write file ") + report);
+    if (prep_lost) fail(std::string("cannot write file ") + prepout);
     return 0;
 }
