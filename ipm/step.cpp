@@ -219,7 +219,8 @@ int take_step(run &R) {
     const double mu = R.mu;
     const resid_sums S0 = residuals(R, nullptr);
     const double Phi0 = S0.phi();
-    const double D0 = Phi0 > 1e-30 ? merit_slope(R, mu) : 0.0;
+    const double slope = merit_slope(R, mu);
+    const double D0 = Phi0 > 1e-30 ? slope : 0.0;
     const double Psi0 = lp->max * lp->primal_obj + mu * barrier(R);
     // Primal infeasibility of the point, over every primal residual (rows, ranges, and
     // both bounds: a point that violates only upper bounds is infeasible too).
@@ -249,7 +250,16 @@ int take_step(run &R) {
         bool reject = false;
         const double theta = pi > 1e-10 ? Phi0 - 1e-4 * Phi0 / ahp : 0.01 * Phi0;
         if ((Phi1 != 0 && Phi1 > theta) || Phi1 == 0) {
-            if (Psi1 > Psi0 + 1e-4 * D0 / ahp) reject = true;
+            // Along a direction on which the merit rises at first order (the primal-dual
+            // direction at a point whose duals are far from their centred values), no
+            // shorter step passes this comparison: Psi1 - Psi0 ~ slope/ahp stays above
+            // 1e-4*slope/ahp however often the step is halved.  A candidate that is primal
+            // feasible and does not worsen the dual residual (or keeps it within the
+            // tolerance) is then taken instead of being halved to a step that changes
+            // nothing; the growth tests below still apply.
+            const bool futile = slope > 0 && std::sqrt(Phi1) / (R.bnorm + 1) <= lp->inftol &&
+                                (Delta1 <= Delta0 || std::sqrt(Delta1) / (R.cqnorm + 1) <= lp->inftol);
+            if (Psi1 > Psi0 + 1e-4 * D0 / ahp && !futile) reject = true;
         }
         if (!reject && lp->iter >= 2) {
             if (std::sqrt(Phi1) / (R.bnorm + 1) > lp->inftol && Phi1 > 1000 * Phi0)

@@ -349,3 +349,46 @@ TEST(IpmNlp, WoodFunctionInABoxIsNotStoppedEarly) {
     EXPECT_NEAR(r.obj, 0.0, 1e-6);
     for (int j = 0; j < 4; ++j) EXPECT_NEAR(r.x[j], 1.0, 1e-3) << j;
 }
+
+TEST(IpmNlp, MeritThatRisesAlongTheDirectionDoesNotStallAFeasiblePoint) {
+    // min exp(x1) + x2^2 + (x3 - 1)^2  s.t.  x1 + x2 + x3 = 2, x1^2 + x2^2 = 1, in the box
+    // -1e6 <= x <= 1e6: minimum 1.7432777754077 at x1 = -0.4194772.  Near the end the bound
+    // duals of the wide box are far above their centred values and the merit rises along
+    // every direction; halving the step could never pass its comparison, and the solve
+    // used to creep to the iteration limit at a feasible point.
+    nlp p;
+    p.n = 3;
+    p.m = 2;
+    p.f = [](const double *x) { return std::exp(x[0]) + x[1] * x[1] + (x[2] - 1) * (x[2] - 1); };
+    p.grad = [](const double *x, double *g) {
+        g[0] = std::exp(x[0]);
+        g[1] = 2 * x[1];
+        g[2] = 2 * (x[2] - 1);
+    };
+    p.hess = [](const double *x, const double *y, double *H) {
+        for (int k = 0; k < 9; ++k) H[k] = 0.0;
+        H[0] = std::exp(x[0]) - 2 * y[1];
+        H[4] = 2 - 2 * y[1];
+        H[8] = 2;
+    };
+    p.h = [](const double *x, double *v) {
+        v[0] = x[0] + x[1] + x[2];
+        v[1] = x[0] * x[0] + x[1] * x[1];
+    };
+    p.jac = [](const double *x, double *J) {
+        J[0] = J[1] = J[2] = 1;
+        J[3] = 2 * x[0];
+        J[4] = 2 * x[1];
+        J[5] = 0;
+    };
+    p.b = {2, 1};
+    p.r = {0, 0};
+    p.l = {-1e6, -1e6, -1e6};
+    p.u = {1e6, 1e6, 1e6};
+    p.x0 = {0.5, 0.5, 0.5};
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, 1.7432777754077, 1e-8);
+    EXPECT_NEAR(r.x[0], -0.4194772, 1e-5);
+    EXPECT_LT(r.iter, 60);
+}
