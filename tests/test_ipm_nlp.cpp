@@ -392,3 +392,34 @@ TEST(IpmNlp, MeritThatRisesAlongTheDirectionDoesNotStallAFeasiblePoint) {
     EXPECT_NEAR(r.x[0], -0.4194772, 1e-5);
     EXPECT_LT(r.iter, 60);
 }
+
+TEST(IpmNlp, FirstStepOfALinearObjectiveInAWideBoxIsHeldToTheGrowthTest) {
+    // min x1 + x2  s.t.  x1^2 + x2^2 <= 2, -1e8 <= x <= 1e8, from (0.5, 0.2): -2 at (-1, -1).
+    // The first model has no curvature (the row's multiplier is still 0 when the Hessian
+    // is taken) and the box's diagonal is 1e-8, so the first direction reaches 1e6 and
+    // more; taken, it made the infeasibility jump by 1e13 and the stopping rule called
+    // the problem dual infeasible at iteration 2.
+    nlp p;
+    p.n = 2;
+    p.m = 1;
+    p.f = [](const double *x) { return x[0] + x[1]; };
+    p.grad = [](const double *, double *g) { g[0] = g[1] = 1.0; };
+    p.hess = [](const double *, const double *y, double *H) {
+        H[0] = H[3] = 2 * y[0];
+        H[1] = H[2] = 0.0;
+    };
+    p.h = [](const double *x, double *v) { v[0] = -x[0] * x[0] - x[1] * x[1]; };
+    p.jac = [](const double *x, double *J) {
+        J[0] = -2 * x[0];
+        J[1] = -2 * x[1];
+    };
+    p.b = {-2};
+    p.r = {INF};
+    p.l = {-1e8, -1e8};
+    p.u = {1e8, 1e8};
+    p.x0 = {0.5, 0.2};
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, -2.0, 1e-6);
+    EXPECT_NEAR(r.x[0], -1.0, 1e-4);
+}
