@@ -423,3 +423,60 @@ TEST(IpmNlp, FirstStepOfALinearObjectiveInAWideBoxIsHeldToTheGrowthTest) {
     EXPECT_NEAR(r.obj, -2.0, 1e-6);
     EXPECT_NEAR(r.x[0], -1.0, 1e-4);
 }
+
+TEST(IpmNlp, FarBoundsDoNotSetTheCentering) {
+    // A chain of four pipes: pressures 0 <= p_i <= 100 - 5i (p_4 >= 40), flows
+    // -1e8 <= q_i <= 1e8, q_i = q_{i+1} = D, p_i^2 - p_{i+1}^2 = k_i q_i |q_i|
+    // (k = 0.5, 0.6, 0.7, 0.8); max D.  The optimum is D = sqrt(8400 / 2.6) with p_0 = 100.
+    // The flows' bound pairs start with products near 1e8; averaged in, they made the
+    // centering push every other pair to that size, and the solve never recovered.
+    const int N = 4, n = 2 * N + 2, m = 2 * N, iD = 2 * N + 1;
+    auto q = [](int i) { return N + 1 + i; };
+    auto k = [](int i) { return 0.5 + 0.1 * i; };
+    nlp p;
+    p.n = n;
+    p.m = m;
+    p.f = [](const double *x) { return -x[iD]; };
+    p.grad = [](const double *, double *g) {
+        for (int j = 0; j < n; ++j) g[j] = 0.0;
+        g[iD] = -1.0;
+    };
+    p.hess = [&](const double *x, const double *y, double *H) {
+        for (int e = 0; e < n * n; ++e) H[e] = 0.0;
+        for (int i = 0; i < N; ++i) {
+            H[i * n + i] -= 2 * y[N + i];
+            H[(i + 1) * n + i + 1] += 2 * y[N + i];
+            H[q(i) * n + q(i)] += 2 * k(i) * y[N + i] * (x[q(i)] < 0 ? -1 : 1);
+        }
+    };
+    p.h = [&](const double *x, double *v) {
+        for (int i = 0; i < N; ++i) {
+            v[i] = x[q(i)] - (i + 1 < N ? x[q(i + 1)] : x[iD]);
+            v[N + i] = x[i] * x[i] - x[i + 1] * x[i + 1] - k(i) * x[q(i)] * std::fabs(x[q(i)]);
+        }
+    };
+    p.jac = [&](const double *x, double *J) {
+        for (int e = 0; e < n * m; ++e) J[e] = 0.0;
+        for (int i = 0; i < N; ++i) {
+            J[i * n + q(i)] = 1;
+            J[i * n + (i + 1 < N ? q(i + 1) : iD)] = -1;
+            J[(N + i) * n + i] = 2 * x[i];
+            J[(N + i) * n + i + 1] = -2 * x[i + 1];
+            J[(N + i) * n + q(i)] = -2 * k(i) * std::fabs(x[q(i)]);
+        }
+    };
+    p.b.assign(m, 0.0);
+    p.r.assign(m, 0.0);
+    p.l.assign(n, -1e8);
+    p.u.assign(n, 1e8);
+    for (int i = 0; i <= N; ++i) {
+        p.l[i] = i == N ? 40 : 0;
+        p.u[i] = 100 - 5 * i;
+    }
+    p.l[iD] = 0;
+    p.x0.assign(n, 0.0);
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, -std::sqrt(8400 / 2.6), 1e-6);
+    EXPECT_NEAR(r.x[0], 100.0, 1e-5);
+}
