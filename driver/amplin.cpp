@@ -148,8 +148,7 @@ FILE *read_header(ASL *asl, char *stem, int &m, int &n, int &nz) {
         char msg[1024];
         Snprintf(msg, sizeof msg, "%s: %s contains complementarity constraints.", Oinfo.bsname, filename);
         solve_code = 600;
-        write_sol_ASL(asl, msg, nullptr, nullptr, &Oinfo);
-        if (sol_checked(asl)) mainexit_ASL(2);
+        if (write_result(asl, msg, nullptr, nullptr)) mainexit_ASL(2);
         mainexit_ASL((amplflag || (Oinfo.wantsol & 1)) ? 0 : 4);
     }
     return nl;

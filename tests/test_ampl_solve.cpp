@@ -1,6 +1,7 @@
 // Whole runs of the program as AMPL starts it: problems with known solutions, read back
 // from the .sol file as AMPL receives them; limits, evaluation failures, timing report.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -356,8 +357,9 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
 }
 
 // The ASL does not check its writes of the .sol file: a file cut short (here by a file
-// size limit, as a full disk would) must end the run with status 2 and a message, not
-// with a normal exit.  The same run with room for the file is complete and reads back.
+// size limit, as a full disk would, without the limit's signal ending the run) or a device
+// that refuses the writes must end the run with status 2 and a message, not with a normal
+// exit.  The same run with room for the file is complete and reads back.
 TEST(AmplSolve, SolutionFileCutShortIsReported) {
     const std::string dir = scratch_dir("ampl-solfile");
     // min sum (j+1) x_j  s.t.  sum x_j >= 1,  0 <= x_j <= 10, 300 variables: the .sol file
@@ -386,8 +388,7 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
         // output, which stays well below it.
         auto limited = [&](int blocks) {
             std::remove((stem + ".sol").c_str());
-            return run("trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; exec " + orva_bin() + " " + stem +
-                       " -AMPL");
+            return run("ulimit -f " + std::to_string(blocks) + "; exec " + orva_bin() + " " + stem + " -AMPL");
         };
         const run_result cut = limited(1);
         EXPECT_EQ(cut.status, 2) << cut.out << cut.err;
@@ -400,4 +401,14 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
         ASSERT_EQ(sol.x.size(), 300u);
         EXPECT_NEAR(sol.x[0], 1.0, 1e-6);
     }
+    // A target that is no regular file, and the log, are checked as they are written.
+    std::remove((text_stem + ".sol").c_str());
+    ASSERT_EQ(symlink("/dev/full", (text_stem + ".sol").c_str()), 0);
+    const run_result full = run(orva_bin() + " " + text_stem + " -AMPL");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_NE(full.err.find("can't write " + text_stem + ".sol"), std::string::npos) << full.err;
+    std::remove((text_stem + ".sol").c_str());
+    const run_result log = run(orva_bin() + " " + text_stem + " -AMPL outlev=1 >/dev/full");
+    EXPECT_EQ(log.status, 2);
+    EXPECT_NE(log.err.find("can't write standard output"), std::string::npos) << log.err;
 }
