@@ -2,11 +2,14 @@
 
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "lp/lp.h"
+#include "lp/ranges.h"
 
 namespace orva {
 
@@ -79,6 +82,30 @@ keyword &entry(const char *name) {
 }
 
 bool is_space(char ch) { return ch == ' ' || ch == '\t'; }
+
+// Converts the number at p for an integer or real entry and stores it; *end gets the
+// first character after it.  A number beyond the int range, or outside the values the
+// setting takes, is refused (false) rather than stored wrapped around or as given.
+bool set_value(keyword &k, const char *p, const char **end) {
+    char *stop = nullptr;
+    double v;
+    if (k.type == KEY_INT) {
+        errno = 0;
+        const long long iv = std::strtoll(p, &stop, 10);
+        if (errno == ERANGE || iv < INT_MIN || iv > INT_MAX) return false;
+        v = static_cast<double>(iv);
+    } else {
+        v = std::strtod(p, &stop);
+    }
+    char why[120];
+    if (!setting_in_range(k.name, v, why, sizeof why)) return false;
+    if (k.type == KEY_INT)
+        k.ival = static_cast<int>(v);
+    else
+        k.rval = v;
+    if (end) *end = stop;
+    return true;
+}
 
 } // namespace
 
@@ -156,12 +183,10 @@ int rd_specs(const char *path) {
         bool ok = true;
         switch (k->type) {
         case KEY_REAL:
-            ok = std::isdigit(v0);
-            if (ok) k->rval = std::strtod(value, nullptr);
+            ok = std::isdigit(v0) && set_value(*k, value, nullptr);
             break;
         case KEY_INT:
-            ok = std::isdigit(v0) || (value[0] == '-' && value[1] <= '9');
-            if (ok) k->ival = static_cast<int>(std::strtol(value, nullptr, 10));
+            ok = (std::isdigit(v0) || (value[0] == '-' && value[1] <= '9')) && set_value(*k, value, nullptr);
             break;
         default:
             if (value[0] == 'T')
@@ -198,12 +223,7 @@ int rd_opns(const char *opns) {
         ++p;
         while (is_space(*p)) ++p;
         if (!std::isdigit(static_cast<unsigned char>(*p))) return 0;
-        char *end = nullptr;
-        if (k->type == KEY_INT)
-            k->ival = static_cast<int>(std::strtol(p, &end, 10));
-        else
-            k->rval = std::strtod(p, &end);
-        p = end;
+        if (!set_value(*k, p, &p)) return 0;
     }
 }
 

@@ -147,6 +147,19 @@ TEST_F(Specs, OptionStrings) {
     EXPECT_EQ(opns_failures(), 0);
 }
 
+TEST_F(Specs, NumbersThatWrapOrLieOutOfRangeAreRefused) {
+    for (const char *word : {"iterlim=4294967296", "maxit=2147483648", "steplen=2", "steplen=1", "sigfig=61"}) {
+        EXPECT_EQ(rd_opns(word), 0) << word;
+        std::string line = word;  // the same as a specs file's line
+        line[line.find('=')] = ' ';
+        EXPECT_EQ(rd_specs(specs_file(line + "\n").c_str()), 1) << word;
+    }
+    EXPECT_EQ(find("iterlim")->ival, 500);
+    EXPECT_EQ(find("steplen")->rval, 0.95);
+    EXPECT_EQ(rd_opns("iterlim=2147483647 steplen=0.5"), 1);
+    EXPECT_EQ(find("iterlim")->ival, 2147483647);
+}
+
 TEST_F(Specs, OneUnknownKeywordRefusesEveryLaterOne) {
     EXPECT_EQ(rd_opns("convex nosuchword=3"), 0);
     EXPECT_EQ(find("convex")->ival, 1);  // set before the failure, kept
