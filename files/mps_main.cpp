@@ -8,6 +8,7 @@
 // "primal objective:", "dual objective:", "iterations:" and "seconds:".
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -78,10 +79,18 @@ bool flag_set(const char *name) {
     return k && k->ival != 0;
 }
 
+// Writes a file with one of the writers; false when it cannot be opened or written.
+template <class Writer> bool write_file(const char *path, Writer write) {
+    std::FILE *fp = std::fopen(path, "w");
+    return fp && write(fp) == 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     const double start = cputimer();
+    // A write past the file-size limit fails (and is reported) instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
     const char *specs = nullptr, *report = nullptr, *mpsout = nullptr;
     std::vector<const char *> files, settings;
 
@@ -120,7 +129,7 @@ int main(int argc, char **argv) {
 
     if (specs) {
         const int line = rd_specs(specs);
-        if (line < 0) fail(std::string("cannot open specs file ") + specs);
+        if (line < 0) fail(std::string("cannot read specs file ") + specs);
         if (line > 0) fail(std::string("bad setting in specs file ") + specs + " at line " + std::to_string(line));
     }
     for (const char *s : settings)
@@ -134,20 +143,23 @@ int main(int argc, char **argv) {
     if (getparam("MAX") >= 0 && !flag_set("min") && !flag_set("minimize") && !flag_set("max") &&
         !flag_set("maximize"))
         lp->max = -1;
-    if (mpsout && writelp(lp, mpsout) != 0) fail(std::string("cannot write file ") + mpsout);
+    if (mpsout && !write_file(mpsout, [&](std::FILE *fp) { return writelp(lp, fp); }))
+        fail(std::string("cannot write file ") + mpsout);
 
     const int status = solvelp(lp);
-    const bool report_lost = report && writesol(lp, report) != 0;
     // At verbose 2 and above solvelp has printed the message itself.
     if (lp->verbose < 2) opt_message(status);
     std::printf("primal objective: %.12e\n", lp->primal_obj);
     std::printf("dual objective: %.12e\n", lp->dual_obj);
     std::printf("iterations: %d\n", lp->iter);
     std::printf("seconds: %.3f\n", cputimer() - start);
-    std::fflush(stdout);
+    // The report comes after the result, so that a report that cannot be written loses
+    // nothing else; output that could not be written (the result too) is an error.
+    const bool out_lost = std::fflush(stdout) != 0 || std::ferror(stdout);
+    const bool report_lost = report && !write_file(report, [&](std::FILE *fp) { return writesol(lp, fp); });
     closelp(lp);
     hash_free();
-    // The result has been printed; the report that could not be written is an error.
-    if (report_lost) fail(std::string("cannot write file ") + report);
-    return 0;
+    if (out_lost) std::fprintf(stderr, "%s: cannot write standard output\n", program);
+    if (report_lost) std::fprintf(stderr, "%s: cannot write file %s\n", program, report);
+    return out_lost || report_lost ? 1 : 0;
 }

@@ -1,4 +1,5 @@
 #include "files/specs.h"
+#include "files/lines.h"
 
 #include <array>
 #include <cctype>
@@ -146,14 +147,9 @@ int rd_specs(const char *path) {
     char line[80];
     int lineno = 0;
     int stop = 0;
-    while (std::fgets(line, sizeof line, fp)) {
+    bool cut = false;  // a line longer than 79 characters: its rest is not a line of its own
+    while (read_text_line(fp, line, sizeof line, &cut) > 0) {
         ++lineno;
-        const std::size_t len = std::strlen(line);
-        if (len > 0 && line[len - 1] != '\n') {
-            // A line longer than 79 characters: its rest is not a line of its own.
-            int ch = std::fgetc(fp);
-            while (ch != EOF && ch != '\n') ch = std::fgetc(fp);
-        }
         const char *p = line;
         while (is_space(*p) || *p == '\n' || *p == '\r') ++p;
         if (*p == '\0') continue; // empty line
@@ -202,8 +198,10 @@ int rd_specs(const char *path) {
             break;
         }
     }
+    // A file that cannot be read (a folder, a failing device) is no file of settings.
+    const bool unreadable = stop == 0 && std::ferror(fp);
     std::fclose(fp);
-    return stop;
+    return unreadable ? -1 : stop;
 }
 
 int rd_opns(const char *opns) {

@@ -131,7 +131,15 @@ TEST_F(MpsProgram, ReportAndProblemFiles) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("cannot write file /dev/full"), std::string::npos) << r.err;
         EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6);
+        r = run(program() + " verbose=0 " + lp + " >/dev/full");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot write standard output"), std::string::npos) << r.err;
     }
+    // A report that cannot even be opened (a folder) keeps the result lines too.
+    r = run(program() + " verbose=0 -o " + dir + " " + lp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write file " + dir), std::string::npos) << r.err;
+    EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6) << r.out;
 }
 
 TEST_F(MpsProgram, MaximisationWrittenAndReadBack) {
@@ -151,6 +159,11 @@ TEST_F(MpsProgram, MaximisationWrittenAndReadBack) {
     EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6);
     EXPECT_EQ(slurp(mps).rfind("MAX\nNAME", 0), 0u);
     r = run(program() + " verbose=0 " + mps);  // the MAX line keeps the sense
+    EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6) << r.out;
+    // So does a free-layout OBJSENSE section.
+    std::string objsense = slurp(neg);
+    objsense.insert(objsense.find("ROWS"), "OBJSENSE\n    MAX\n");
+    r = run(program() + " verbose=0 " + mpstest::write_file(dir, "sense.mps", objsense));
     EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6) << r.out;
 }
 
@@ -188,7 +201,10 @@ TEST_F(MpsProgram, UsageAndFailures) {
     EXPECT_NE(r.err.find("at line 2"), std::string::npos) << r.err;
     r = run(program() + " -s " + dir + "/nospecs " + lp);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot open specs file"), std::string::npos);
+    EXPECT_NE(r.err.find("cannot read specs file"), std::string::npos);
+    r = run(program() + " -s " + dir + " " + lp);  // a folder
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot read specs file " + dir), std::string::npos) << r.err;
     r = run(program() + " -o");
     EXPECT_EQ(r.status, 1);
     // Data errors of the reader end the run with status 1 and their message.

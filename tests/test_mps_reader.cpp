@@ -386,6 +386,29 @@ TEST(MpsReader, CarriageReturnsAndLongLinesAreHandled) {
     EXPECT_EQ(lp->nz, 1);
     EXPECT_EQ(lp->c[0], 1.0);
     closelp(lp);
+
+    // A NUL byte in a line is a blank: the line keeps its length and the next line is read.
+    const std::string rows = small_rows.substr(0, small_rows.find(" L")) + " L  LIM" + std::string(1, '\0') + "\n" +
+                             small_rows.substr(small_rows.find(" E"));
+    lp = read_text(rows + small_columns + small_rhs + "ENDATA\n", &out);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(lp->m, 3);
+    EXPECT_EQ(entry(lp, 0, 1), -3.0);  // LIM, negated into G form
+    closelp(lp);
+}
+
+TEST(MpsReader, ObjectiveSenseSection) {
+    // The free layout's OBJSENSE section, with its word on the header line or the next,
+    // marks a maximisation as the writer's MAX line does.
+    const std::string head = "NAME          SMALL\n", rest = small_rows.substr(head.size());
+    for (const std::string sense : {"OBJSENSE\n    MAX\n", "OBJSENSE MAXIMIZE\n", "OBJSENSE\n    MIN\n"}) {
+        std::string out;
+        LP *lp = read_text(head + sense + rest + small_columns + "ENDATA\n", &out);
+        EXPECT_EQ(out, "") << sense;
+        EXPECT_EQ(lp->m, 3) << sense;
+        EXPECT_EQ(getparam("MAX") >= 0, sense.find("MAX") != std::string::npos) << sense;
+        closelp(lp);
+    }
 }
 
 TEST(MpsReader, InvalidNumbersAreReportedNotReadAsZero) {
@@ -501,6 +524,16 @@ TEST(MpsReaderDeathTest, FatalErrorsEndTheRunWithTheirCode) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(1), "ORVA ERROR\\(2\\): cannot open file /nonexistent/dir/p.mps");
+    // An input that ends before ROWS holds no problem; a folder cannot be read as a file.
+    EXPECT_EXIT(read_to_stderr("NAME          X\n"), ::testing::ExitedWithCode(1), "ORVA ERROR\\(11\\): ROWS not found");
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);
+            const char *args[] = {"/"};
+            readlp(1, args, openlp());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "ORVA ERROR\\(2\\): cannot read file /");
 }
 
 TEST(LabelTable, KeysIndicesAndReplacement) {

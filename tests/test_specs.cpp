@@ -132,6 +132,11 @@ TEST_F(Specs, SpecsFileStopsAtTheFirstBadLine) {
     EXPECT_EQ(find("sigfig")->ival, 6);
     EXPECT_EQ(find("verbose")->ival, 2);
     EXPECT_EQ(rd_specs("/nonexistent/specs"), -1);
+    EXPECT_EQ(rd_specs("/"), -1);  // a folder is no file to read
+    // A NUL byte does not make the line look long and swallow the next one.
+    EXPECT_EQ(rd_specs(specs_file("sigfig 7" + std::string(1, '\0') + "\nverbose 3\n").c_str()), 0);
+    EXPECT_EQ(find("sigfig")->ival, 7);
+    EXPECT_EQ(find("verbose")->ival, 3);
 }
 
 TEST_F(Specs, OptionStrings) {
