@@ -200,6 +200,7 @@ void matrix_arrays(ASL *asl, LP *lp, int m, int n, int nz) {
     lp->r = Urhsx;
     lp->l = LUv;
     lp->u = Uvx;
+    lp->borrowed = BORROWED_B | BORROWED_R | BORROWED_L | BORROWED_U;
     lp->kA = ints(n + 1);
     for (int j = 0; j < n; ++j) lp->kA[j] = -1;
     lp->kA[n] = nz;
@@ -265,6 +266,7 @@ void initial_guesses(ASL *asl, LP *lp, int m, int n) {
     if (opts.ignore_initsol != 0) return;
     if (pi0) {
         lp->y = pi0;
+        lp->borrowed |= BORROWED_Y;
         for (int i = 0; i < m; ++i) lp->y[i] = -lp->y[i];
     }
     if (opts.zero_initsol != 0) {
@@ -275,6 +277,7 @@ void initial_guesses(ASL *asl, LP *lp, int m, int n) {
         }
     } else if (X0) {
         lp->x = X0;
+        lp->borrowed |= BORROWED_X;
     }
 }
 

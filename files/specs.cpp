@@ -11,12 +11,13 @@
 
 #include "lp/lp.h"
 #include "lp/ranges.h"
+#include "presolve/presolve.h"
 
 namespace orva {
 
 namespace {
 
-constexpr int nkeys = 32;
+constexpr int nkeys = 33;
 
 // Sorted by name for the bisection.
 constexpr std::array<keyword, nkeys> defaults = {{
@@ -44,6 +45,7 @@ constexpr std::array<keyword, nkeys> defaults = {{
     {"noreord", KEY_FLAG, 0, 0.0},
     {"outlev", KEY_INT, 0, 0.0},
     {"pred_corr", KEY_FLAG, 0, 0.0},
+    {"presolve", KEY_INT, PO_ALL, 0.0},  // read by the MPS program, not set_opns
     {"primal", KEY_FLAG, 0, 0.0},
     {"quadratic", KEY_FLAG, 0, 0.0},
     {"sdp", KEY_FLAG, 0, 0.0},
