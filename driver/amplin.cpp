@@ -108,7 +108,8 @@ void check_values(ASL *asl, int m, int n) {
     auto bounds = [&](const double *lo, const double *up, int count, const char *what) {
         for (int i = 0; i < count && !why[0]; ++i)
             if (std::isnan(lo[i]) || std::isnan(up[i]) || lo[i] == inf || up[i] == -inf)
-                Snprintf(why, sizeof why, "%s %d has a bound that is not a number or is infinite on the wrong side", what, i);
+                Snprintf(why, sizeof why, "%s %d has a bound that is not a number or is infinite on the wrong side",
+                         what, i);
     };
     auto finite = [&](const double *v, int count, const char *what) {
         for (int i = 0; v && i < count && !why[0]; ++i)
@@ -118,10 +119,12 @@ void check_values(ASL *asl, int m, int n) {
     bounds(LUrhs, Urhsx, m, "constraint");
     for (int i = 0; i < n_con && !why[0]; ++i)
         for (cgrad *cg = Cgrad[i]; cg && !why[0]; cg = cg->next)
-            if (!std::isfinite(cg->coef)) Snprintf(why, sizeof why, "a coefficient of constraint %d is not a finite number", i);
+            if (!std::isfinite(cg->coef))
+                Snprintf(why, sizeof why, "a coefficient of constraint %d is not a finite number", i);
     for (int o = 0; o < n_obj && !why[0]; ++o) {
         for (ograd *og = Ograd[o]; og && !why[0]; og = og->next)
-            if (!std::isfinite(og->coef)) Snprintf(why, sizeof why, "a coefficient of objective %d is not a finite number", o);
+            if (!std::isfinite(og->coef))
+                Snprintf(why, sizeof why, "a coefficient of objective %d is not a finite number", o);
         if (!why[0] && !std::isfinite(objconst_ASL(asl, o)))
             Snprintf(why, sizeof why, "the constant of objective %d is not a finite number", o);
     }

@@ -168,8 +168,9 @@ std::string sol_tail(ASL *asl, bool binary) {
 // Whether the .sol file at path, as the ASL wrote it, is complete.
 bool sol_complete(ASL *asl, const char *path, std::string &bytes) {
     const bool binary = binary_nl & 1;
-    return read_back(path, bytes) > 0 &&
-           (binary ? binary_sol_complete(bytes, sol_tail(asl, binary)) : text_sol_complete(bytes, sol_tail(asl, binary)));
+    if (read_back(path, bytes) <= 0) return false;
+    const std::string tail = sol_tail(asl, binary);
+    return binary ? binary_sol_complete(bytes, tail) : text_sol_complete(bytes, tail);
 }
 
 // Writes bytes to path, every write checked (a device such as /dev/full fails here).
