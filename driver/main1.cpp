@@ -2,6 +2,7 @@
 #include "driver/asl_glue.h"
 #include "driver/driver.h"
 #include "ipm/ipm.h"
+#include "lp/error.h"
 
 namespace orva {
 
@@ -54,6 +55,14 @@ int main1(int argc, char **argv) {
     if (opts.timing & 1) timing_report(stdout, t1, t2, t3, t4);
     if (opts.timing & 2) timing_report(stderr, t1, t2, t3, t4);
     return written;
+}
+
+int main1_failed(const error &e) {
+    if (e.kind() == error_kind::allocation) {
+        Printf("%s", e.text().c_str());
+        mainexit_ASL(1);
+    }
+    return report(e);
 }
 
 } // namespace orva

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "files/mps.h"
 #include "files/specs.h"
 #include "ipm/ipm.h"
+#include "lp/error.h"
 #include "lp/lp.h"
 #include "presolve/presolve.h"
 
@@ -63,10 +65,20 @@ void usage(std::FILE *to) {
                  program);
 }
 
-[[noreturn]] void fail(const std::string &text) {
-    std::fprintf(stderr, "%s: %s\n", program, text.c_str());
-    std::exit(1);
-}
+// A refusal of the program's own (bad options or settings, files it cannot open or
+// write): main prints "orva-mps: text" on standard error and ends with status 1.
+struct refusal {
+    std::string text;
+};
+[[noreturn]] void fail(const std::string &text) { throw refusal{text}; }
+
+// The record, closed when the run ends (or an error ends it).
+struct close_lp {
+    void operator()(LP *lp) const {
+        closelp(lp);
+        hash_free();
+    }
+};
 
 bool file_exists(const char *path) {
     struct stat st {};
@@ -88,9 +100,7 @@ bool flag_set(const char *name) {
     return k && k->ival != 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     const double start = cputimer();
     const char *specs = nullptr, *report = nullptr, *mpsout = nullptr, *prepout = nullptr;
     std::vector<const char *> files, settings;
@@ -137,7 +147,8 @@ int main(int argc, char **argv) {
     for (const char *s : settings)
         if (!rd_opns(s)) fail(std::string("bad setting: ") + s);
 
-    LP *lp = openlp();
+    const std::unique_ptr<LP, close_lp> record(openlp());
+    LP *lp = record.get();
     set_opns(lp);
     readlp(static_cast<int>(files.size()), files.data(), lp);
     // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,
@@ -187,10 +198,21 @@ int main(int argc, char **argv) {
     std::printf("iterations: %d\n", lp->iter);
     std::printf("seconds: %.3f\n", cputimer() - start);
     std::fflush(stdout);
-    closelp(lp);
-    hash_free();
-    // The result has been printed; a report that could not be written is an error.
+    // The result has been printed; the report that could not be written is an error.
     if (report_lost) fail(std::string("cannot write file ") + report);
     if (prep_lost) fail(std::string("cannot write file ") + prepout);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const refusal &r) {
+        std::fprintf(stderr, "%s: %s\n", program, r.text.c_str());
+        return 1;
+    } catch (const error &e) {
+        return report(e);
+    }
 }
