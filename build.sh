@@ -55,8 +55,7 @@ case "${1:-}" in
       -DORVA_TESTS=OFF -DORVA_BENCH=OFF
     seconds=${2:-300}
     export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0:quarantine_size_mb=32
-    # The MPS target leaks what a refused file had allocated (the program would have
-    # ended there), so it runs in rounds of at most a minute on a growing corpus.
+    # Each target runs in rounds of at most a minute on a growing corpus.
     for target in mps specs; do
       corpus=build-fuzz/corpus-$target
       mkdir -p "$corpus"

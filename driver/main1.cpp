@@ -4,6 +4,7 @@
 #include "driver/asl_glue.h"
 #include "driver/driver.h"
 #include "ipm/ipm.h"
+#include "lp/error.h"
 
 namespace orva {
 
@@ -63,6 +64,14 @@ int main1(int argc, char **argv) {
         return 2;
     }
     return written;
+}
+
+int main1_failed(const error &e) {
+    if (e.kind() == error_kind::allocation) {
+        Printf("%s", e.text().c_str());
+        mainexit_ASL(1);
+    }
+    return report(e);
 }
 
 } // namespace orva

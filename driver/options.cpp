@@ -132,18 +132,7 @@ Option_Info make_oinfo() {
 
 Option_Info Oinfo = make_oinfo();
 
-namespace {
-// Allocation failures inside the AMPL flow report through the ASL and end through its exit.
-void asl_alloc_fail(const char *msg) {
-    Printf("%s", msg);
-    mainexit_ASL(1);
-}
-} // namespace
-
-ASL *asl_create() {
-    alloc_fail = asl_alloc_fail;
-    return ASL_alloc(ASL_read_pfgh);
-}
+ASL *asl_create() { return ASL_alloc(ASL_read_pfgh); }
 
 int parse_options(ASL *asl, char **argv, char **stem) {
     *stem = getstub_ASL(asl, &argv, &Oinfo);

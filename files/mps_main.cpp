@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "files/mps.h"
 #include "files/specs.h"
 #include "ipm/ipm.h"
+#include "lp/error.h"
 #include "lp/lp.h"
 #include "presolve/presolve.h"
 
@@ -64,10 +66,20 @@ void usage(std::FILE *to) {
                  program);
 }
 
-[[noreturn]] void fail(const std::string &text) {
-    std::fprintf(stderr, "%s: %s\n", program, text.c_str());
-    std::exit(1);
-}
+// A refusal of the program's own (bad options or settings, files it cannot open or
+// write): main prints "orva-mps: text" on standard error and ends with status 1.
+struct refusal {
+    std::string text;
+};
+[[noreturn]] void fail(const std::string &text) { throw refusal{text}; }
+
+// The record, closed when the run ends (or an error ends it).
+struct close_lp {
+    void operator()(LP *lp) const {
+        closelp(lp);
+        hash_free();
+    }
+};
 
 bool file_exists(const char *path) {
     struct stat st {};
@@ -95,12 +107,8 @@ template <class Writer> bool write_file(const char *path, Writer write) {
     return fp && write(fp) == 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     const double start = cputimer();
-    // A write past the file-size limit fails (and is reported) instead of killing the run.
-    std::signal(SIGXFSZ, SIG_IGN);
     const char *specs = nullptr, *report = nullptr, *mpsout = nullptr, *prepout = nullptr;
     std::vector<const char *> files, settings;
 
@@ -146,7 +154,8 @@ int main(int argc, char **argv) {
     for (const char *s : settings)
         if (!rd_opns(s)) fail(std::string("bad setting: ") + s);
 
-    LP *lp = openlp();
+    const std::unique_ptr<LP, close_lp> record(openlp());
+    LP *lp = record.get();
     set_opns(lp);
     readlp(static_cast<int>(files.size()), files.data(), lp);
     // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,
@@ -199,10 +208,23 @@ int main(int argc, char **argv) {
     // nothing else; output that could not be written (the result too) is an error.
     const bool out_lost = std::fflush(stdout) != 0 || std::ferror(stdout);
     const bool report_lost = report && !write_file(report, [&](std::FILE *fp) { return writesol(lp, fp); });
-    closelp(lp);
-    hash_free();
     if (out_lost) std::fprintf(stderr, "%s: cannot write standard output\n", program);
     if (report_lost) std::fprintf(stderr, "%s: cannot write file %s\n", program, report);
     if (prep_lost) std::fprintf(stderr, "%s: cannot write file %s\n", program, prepout);
     return out_lost || report_lost || prep_lost ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // A write past the file-size limit fails (and is reported) instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const refusal &r) {
+        std::fprintf(stderr, "%s: %s\n", program, r.text.c_str());
+        return 1;
+    } catch (const error &e) {
+        return report(e);
+    }
 }

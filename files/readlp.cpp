@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -141,6 +142,22 @@ struct reader {
     char raw[256];
     int rawlen = 0;
 
+    // Releases what the reader holds: after an error, before its arrays have gone into
+    // the record (finish hands them over at its end).
+    void release() {
+        for (int i = 0; i < m; ++i) std::free(rowlab[i]);
+        for (int j = 0; j < n; ++j) std::free(collab[j]);
+        for (int k = 0; k < np; ++k) std::free(param[k]);
+        for (void *a : {static_cast<void *>(rngmark), static_cast<void *>(r), static_cast<void *>(rowlab),
+                        static_cast<void *>(b), static_cast<void *>(rngval), static_cast<void *>(rngset),
+                        static_cast<void *>(kA), static_cast<void *>(collab), static_cast<void *>(varsgn),
+                        static_cast<void *>(u), static_cast<void *>(c), static_cast<void *>(l),
+                        static_cast<void *>(diagQ), static_cast<void *>(kQ), static_cast<void *>(A),
+                        static_cast<void *>(iA), static_cast<void *>(Q), static_cast<void *>(iQ),
+                        static_cast<void *>(param)})
+            std::free(a);
+    }
+
     void init(long long size) {
         long long h = size / 17;
         if (h > INT_MAX / 8) h = INT_MAX / 8;
@@ -241,11 +258,10 @@ struct reader {
             np2 = next_capacity(np2);
             grow(param, np2, "param", "np2");
         }
-        param[np] = copy_label(value);
+        param[np++] = copy_label(value);  // counted at once: the reader owns the string
         char key[258];
         key_of(key, name, 'P');
-        install(key, np);
-        ++np;
+        install(key, np - 1);
     }
 
     void row_line() {
@@ -274,11 +290,10 @@ struct reader {
                 std::memcpy(objname, label, sizeof label);
             }
         }
-        rowlab[m] = copy_label(label);
+        rowlab[m++] = copy_label(label);  // counted at once: the reader owns the label
         key_of(key, label, 'R');
         if (lookup(key)) std::printf("row label %s repeated in ROWS section\n", label);
-        install(key, m);
-        ++m;
+        install(key, m - 1);
     }
 
     void begin_columns() {
@@ -333,12 +348,11 @@ struct reader {
             }
             if (n == n2) grow_cols();
             kA[n] = nz;
-            collab[n] = copy_label(col);
-            install(key, n);
             varsgn[n] = intstate;
             u[n] = inf;
             lastcol = n;
-            ++n;
+            collab[n++] = copy_label(col);  // counted at once: the reader owns the label
+            install(key, n - 1);
         } else if (j != lastcol) {
             char msg[250];
             std::snprintf(msg, sizeof msg, "column %s out of order in COLUMNS section\n", col);
@@ -644,7 +658,8 @@ struct reader {
         const long long total = 2LL * qnz + ndiag;
         if (total > INT_MAX) my_exit(36, "too many entries in QUADS section\n");
         const int qnz_new = static_cast<int>(total);
-        int *iwork = xcalloc<int>("iwork", "n+1", n + 1);
+        const owned<int> iwork_o(xcalloc<int>("iwork", "n+1", n + 1));
+        int *iwork = iwork_o.get();
         for (int j = 0; j < n; ++j) {
             for (int k = kQ[j]; k < kQ[j + 1]; ++k) {
                 ++iwork[j];
@@ -652,12 +667,15 @@ struct reader {
             }
             if (diagQ[j] != 0.0) ++iwork[j];
         }
-        int *kQ_new = xmalloc<int>("kQ_new", "n+1", n + 1);
+        owned<int> kQ_new_o(xmalloc<int>("kQ_new", "n+1", n + 1));
+        int *kQ_new = kQ_new_o.get();
         kQ_new[0] = 0;
         for (int j = 0; j < n; ++j) kQ_new[j + 1] = kQ_new[j] + iwork[j];
         for (int j = 0; j < n; ++j) iwork[j] = kQ_new[j];
-        int *iQ_new = xmalloc<int>("iQ_new", "qnz", qnz_new);
-        double *Q_new = xmalloc<double>("Q_new", "qnz", qnz_new);
+        owned<int> iQ_new_o(xmalloc<int>("iQ_new", "qnz", qnz_new));
+        owned<double> Q_new_o(xmalloc<double>("Q_new", "qnz", qnz_new));
+        int *iQ_new = iQ_new_o.get();
+        double *Q_new = Q_new_o.get();
         for (int j = 0; j < n; ++j) {
             if (diagQ[j] != 0.0) {
                 iQ_new[iwork[j]] = j;
@@ -686,13 +704,12 @@ struct reader {
                 Q_new[k] = col[k - s].second;
             }
         }
-        xfree(iwork);
         xfree(kQ);
         xfree(iQ);
         xfree(Q);
-        kQ = kQ_new;
-        iQ = iQ_new;
-        Q = Q_new;
+        kQ = kQ_new_o.release();
+        iQ = iQ_new_o.release();
+        Q = Q_new_o.release();
         qnz = qnz_new;
     }
 
@@ -781,7 +798,7 @@ struct reader {
     }
 
     // Releases what the record held.
-    static void release(LP &p) {
+    static void release_record(LP &p) {
         for (double **v : {&p.A, &p.b, &p.c, &p.r, &p.l, &p.u, &p.Q}) xfree(*v);
         for (int **v : {&p.iA, &p.kA, &p.varsgn, &p.iQ, &p.kQ}) xfree(*v);
         if (p.rowlab)
@@ -797,7 +814,7 @@ struct reader {
 
     // Stores the problem into the record (which takes over the arrays).
     void store(LP &p, double fconst) {
-        release(p);
+        release_record(p);
         p.m = m;
         p.n = n;
         p.nz = nz;
@@ -866,6 +883,14 @@ void readlp(int k, const char *const *paths, LP *lp) {
     for (int f = 0; f < k; ++f) size += input_size(paths[f]);
     reader rd;
     rd.lp = lp;
+    // Until finish hands the arrays over to the record, an error releases them.
+    struct guard {
+        reader &rd;
+        bool handed_over = false;
+        ~guard() {
+            if (!handed_over) rd.release();
+        }
+    } held{rd};
     rd.init(size);
     for (int f = 0; f < k; ++f) {
         const bool is_stdin = std::strcmp(paths[f], "-") == 0;
@@ -875,16 +900,17 @@ void readlp(int k, const char *const *paths, LP *lp) {
             std::snprintf(msg, sizeof msg, "cannot open file %s\n", paths[f]);
             my_exit(2, msg);
         }
+        const auto close = [](std::FILE *f) { std::fclose(f); };
+        const std::unique_ptr<std::FILE, decltype(close)> closer(is_stdin ? nullptr : fp, close);
         rd.read_file(fp);
-        const bool unreadable = std::ferror(fp) != 0;  // a folder, a failing device
-        if (!is_stdin) std::fclose(fp);
-        if (unreadable) {
+        if (std::ferror(fp)) {  // a folder, a failing device
             char msg[250];
             std::snprintf(msg, sizeof msg, "cannot read file %s\n", paths[f]);
             my_exit(2, msg);
         }
     }
     rd.finish();
+    held.handed_over = true;
 }
 
 } // namespace orva

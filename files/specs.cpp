@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "lp/lp.h"
 #include "lp/ranges.h"
@@ -78,11 +79,18 @@ int compare(const char *s, const char *name, int *len) {
     }
 }
 
-keyword &entry(const char *name) {
-    for (auto &k : keytab)
-        if (std::strcmp(k.name, name) == 0) return k;
-    std::abort(); // every name used below is in the table
-}
+// A keyword of the table by its name, found when the program is compiled (a name that
+// is not in the table does not compile).
+struct key_ref {
+    int index;
+    consteval key_ref(const char *name) : index(-1) {
+        for (int k = 0; k < nkeys; ++k)
+            if (std::string_view(defaults[k].name) == name) index = k;
+        if (index < 0) throw "not a keyword of the table";
+    }
+};
+
+keyword &entry(key_ref key) { return keytab[key.index]; }
 
 bool is_space(char ch) { return ch == ' ' || ch == '\t'; }
 

@@ -55,9 +55,10 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
             const int k = lp->sdpblock[b];
             const long long len = static_cast<long long>(k) * (k + 1) / 2;
             if (k <= 0 || off + len > n) break;  // the list does not fit x: test no further
-            double **M = xrealloc<double *>(nullptr, "A", "n", k);
-            M[0] = xrealloc<double>(nullptr, "A[0]", "n*n", static_cast<long long>(k) * k);
-            for (int i = 1; i < k; ++i) M[i] = M[0] + static_cast<long long>(i) * k;
+            const owned<double *> rows(xrealloc<double *>(nullptr, "A", "n", k));
+            const owned<double> block(xrealloc<double>(nullptr, "A[0]", "n*n", static_cast<long long>(k) * k));
+            double **M = rows.get();
+            for (int i = 0; i < k; ++i) M[i] = block.get() + static_cast<long long>(i) * k;
             for (int tries = 0;; ++tries) {
                 long long e = off;
                 for (int j = 0; j < k; ++j)
@@ -80,8 +81,6 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
                 std::printf("shortening because of %d in %d\n", bad, b);
                 ++shortened;
             }
-            std::free(M[0]);
-            std::free(M);
             off += len;
         }
     }

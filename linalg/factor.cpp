@@ -488,7 +488,12 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             if (openblas_set_num_threads) openblas_set_num_threads(1);
             blas_set = true;
         }
-        detail::symbolic(lp);
+        try {
+            detail::symbolic(lp);
+        } catch (...) {
+            inv_clo();  // a work space half built is no work space
+            throw;
+        }
     }
     const int n = ws.n, m = ws.m, N = n + m;
     const int *perm = ws.perm, *iperm = ws.iperm;
@@ -523,13 +528,20 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     cx.maxdiag = maxv(diag, N);
     if (!ws.dip) ws.dip = xmalloc<double>("dip", "m2", N);
     for (int i = 0; i < N; ++i) ws.dip[i] = diag[ws.ip2pos[i]];
-    cx.dep = xcalloc<char>("dep", "m2", N);
+    // The call's temporaries, released when it returns (or an allocation fails).
+    const owned<char> dep(xcalloc<char>("dep", "m2", N));
     const int ns = ws.nblk;  // at most nsuper
-    cx.link = xmalloc<int>("link", "nsuper", ns);
-    cx.indmap = xmalloc<int>("indmap", "m2", N);
-    cx.length = xmalloc<int>("length", "nsuper", ns);
-    cx.relind = xmalloc<int>("relind", "m2", N);
-    cx.temp = xcalloc<double>("temp", "tmpsiz", ws.tmpsiz);
+    const owned<int> link = make_owned<int>("link", "nsuper", ns);
+    const owned<int> indmap = make_owned<int>("indmap", "m2", N);
+    const owned<int> length = make_owned<int>("length", "nsuper", ns);
+    const owned<int> relind = make_owned<int>("relind", "m2", N);
+    const owned<double> temp(xcalloc<double>("temp", "tmpsiz", ws.tmpsiz));
+    cx.dep = dep.get();
+    cx.link = link.get();
+    cx.indmap = indmap.get();
+    cx.length = length.get();
+    cx.relind = relind.get();
+    cx.temp = temp.get();
     ws.ndep = 0;
     for (int S = 0; S < ns; ++S) cx.link[S] = -1;
 
@@ -642,12 +654,6 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
                 std::printf("dep row: i=%d, lab=%s, dm=%10.2e \n", v - n, lp->rowlab[v - n], Dm[v - n]);
             }
         }
-    xfree(cx.dep);
-    xfree(cx.link);
-    xfree(cx.temp);
-    xfree(cx.indmap);
-    xfree(cx.relind);
-    xfree(cx.length);
 
     // Checks of the pivots.
     if (lp->verbose >= 3)

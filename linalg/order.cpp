@@ -93,9 +93,16 @@ inline void add_nbr(int **nbrs, int *spc, int *len, int *degree, int a, int b, c
 struct adjbits {
     long long words = 0;
     int thr = 0;
+    int nodes = 0;
     std::uint64_t **row = nullptr;
 
+    adjbits() = default;
+    adjbits(const adjbits &) = delete;
+    adjbits &operator=(const adjbits &) = delete;
+    ~adjbits() { release(nodes); }
+
     void init(int N) {
+        nodes = N;
         words = (static_cast<long long>(N) + 63) / 64;
         thr = std::max(64, N / 16);
         row = xcalloc<std::uint64_t *>("adjrow", "m", N);
@@ -161,36 +168,53 @@ void symbolic(LP *lp) {
     W.nzQ = kQ ? kQ[n] : 0;
     const int method = (W.method == 0 || W.method == 2) ? W.method : 1;
 
-    int *degree = xmalloc<int>("degree", "n+m", N);
-    int **nbrs = xmalloc<int *>("nbrs", "n+m", N);
+    owned<int> degree_o(xmalloc<int>("degree", "n+m", N));
+    int *degree = degree_o.get();
+    // The adjacency lists, one block per node (null once released).
+    owned<int *> nbrs_o(xmalloc<int *>("nbrs", "n+m", N));
+    int **nbrs = nbrs_o.get();
+    for (int v = 0; v < N; ++v) nbrs[v] = nullptr;
+    struct lists_guard {
+        int **lists;
+        int count;
+        ~lists_guard() {
+            for (int v = 0; v < count; ++v) std::free(lists[v]);
+        }
+    } nbrs_guard{nbrs, N};
 
     // 2. The graph.  Repeated entries are listed once, and Q's pattern is made
     // symmetric (entries of Q's transpose missing from a column are appended), so
     // that the lists always describe a simple undirected graph.
-    int *rstart = xcalloc<int>("iwork", "m+1", m + 1);  // rows of A, counted from A itself
+    owned<int> rstart_o(xcalloc<int>("iwork", "m+1", m + 1));
+    int *rstart = rstart_o.get();  // rows of A, counted from A itself
     for (int k = 0; k < W.nzA; ++k) ++rstart[iA[k] + 1];
     for (int i = 0; i < m; ++i) rstart[i + 1] += rstart[i];
-    int *ridx = xmalloc<int>("iwork", "nz", W.nzA);
+    owned<int> ridx_o(xmalloc<int>("iwork", "nz", W.nzA));
+    int *ridx = ridx_o.get();
     {
-        int *fillp = xmalloc<int>("iwork", "m", m);
+        owned<int> fillp_o(xmalloc<int>("iwork", "m", m));
+        int *fillp = fillp_o.get();
         for (int i = 0; i < m; ++i) fillp[i] = rstart[i];
         for (int j = 0; j < n; ++j)
             for (int k = kA[j]; k < kA[j + 1]; ++k) ridx[fillp[iA[k]]++] = j;
-        xfree(fillp);
+        fillp_o.reset();
     }
-    int *qtstart = nullptr, *qtidx = nullptr;  // pattern of Q's transpose
+    owned<int> qtstart_o, qtidx_o;  // pattern of Q's transpose
+    int *qtstart = nullptr, *qtidx = nullptr;
     if (kQ) {
-        qtstart = xcalloc<int>("iwork", "n+1", n + 1);
+        qtstart_o.reset(qtstart = xcalloc<int>("iwork", "n+1", n + 1));
         for (int k = 0; k < W.nzQ; ++k) ++qtstart[iQ[k] + 1];
         for (int j = 0; j < n; ++j) qtstart[j + 1] += qtstart[j];
-        qtidx = xmalloc<int>("iwork", "qnz", W.nzQ);
-        int *fillp = xmalloc<int>("iwork", "n", n);
+        qtidx_o.reset(qtidx = xmalloc<int>("iwork", "qnz", W.nzQ));
+        owned<int> fillp_o(xmalloc<int>("iwork", "n", n));
+        int *fillp = fillp_o.get();
         for (int j = 0; j < n; ++j) fillp[j] = qtstart[j];
         for (int j = 0; j < n; ++j)
             for (int k = kQ[j]; k < kQ[j + 1]; ++k) qtidx[fillp[iQ[k]]++] = j;
-        xfree(fillp);
+        fillp_o.reset();
     }
-    int *seen = xcalloc<int>("iwork", "n+m", N);
+    owned<int> seen_o(xcalloc<int>("iwork", "n+m", N));
+    int *seen = seen_o.get();
     for (int j = 0; j < n; ++j) {
         int cap = kA[j + 1] - kA[j];
         if (kQ) cap += (kQ[j + 1] - kQ[j]) + (qtstart[j + 1] - qtstart[j]);
@@ -224,9 +248,9 @@ void symbolic(LP *lp) {
         }
         degree[v] = d;
     }
-    xfree(seen);
-    xfree(qtstart);
-    xfree(qtidx);
+    seen_o.reset();
+    qtstart_o.reset();
+    qtidx_o.reset();
 
     // 3. Fill estimates of eliminating all columns first (primal) or all rows first (dual).
     {
@@ -256,13 +280,14 @@ void symbolic(LP *lp) {
             }
         }
     }
-    xfree(rstart);
-    xfree(ridx);
+    rstart_o.reset();
+    ridx_o.reset();
     W.pdf_used = W.pdf;
 
     // 5. Tiers and the target count t.  A classification supplied in the record is
     // copied (the record keeps its array); t then follows the priority rule.
-    int *tier = xmalloc<int>("tier", "n+m", N);
+    owned<int> tier_o(xmalloc<int>("tier", "n+m", N));
+    int *tier = tier_o.get();
     const int *bndmark = lp->bndmark, *rngmark = lp->rngmark;
     long long t = 0;
     if (W.pdf == 1) {
@@ -279,7 +304,8 @@ void symbolic(LP *lp) {
 
     // 6. Automatic dense threshold: three times the degree below which t tier-0 nodes lie.
     if (W.dense < 0) {
-        int *colhisto = xcalloc<int>("colhisto", "n+m+1", static_cast<long long>(N) + 1);
+        owned<int> colhisto_o(xcalloc<int>("colhisto", "n+m+1", static_cast<long long>(N) + 1));
+        int *colhisto = colhisto_o.get();
         for (int v = 0; v < N; ++v)
             if (tier[v] == 0) ++colhisto[degree[v]];
         long long d = N + 1, sum = 0;
@@ -290,7 +316,7 @@ void symbolic(LP *lp) {
                 break;
             }
         }
-        xfree(colhisto);
+        colhisto_o.reset();
         const float thr = 3.0f * static_cast<float>(d + 1);
         W.dense = thr >= 2147483647.0f ? INT_MAX : static_cast<int>(thr);
     }
@@ -319,20 +345,29 @@ void symbolic(LP *lp) {
     // 9.
     W.perm = xmalloc<int>("perm", "m", N);
     W.iperm = xmalloc<int>("iperm", "m", N);
-    int *dst = xmalloc<int>("dst", "m", N);
-    int *spc = xmalloc<int>("spc", "m", N);
-    i64 *locfil = xmalloc<i64>("locfil", "m", N, "int");
-    i64 *hkey = xmalloc<i64>("hkey", "m", N, "int");
-    int *heap = xmalloc<int>("heap", "m", N);
-    int *iheap = xmalloc<int>("iheap", "m", N);
-    int *iwork = xmalloc<int>("iwork", "m", N);
+    owned<int> dst_o(xmalloc<int>("dst", "m", N));
+    int *dst = dst_o.get();
+    owned<int> spc_o(xmalloc<int>("spc", "m", N));
+    int *spc = spc_o.get();
+    owned<i64> locfil_o(xmalloc<i64>("locfil", "m", N, "int"));
+    i64 *locfil = locfil_o.get();
+    owned<i64> hkey_o(xmalloc<i64>("hkey", "m", N, "int"));
+    i64 *hkey = hkey_o.get();
+    owned<int> heap_o(xmalloc<int>("heap", "m", N));
+    int *heap = heap_o.get();
+    owned<int> iheap_o(xmalloc<int>("iheap", "m", N));
+    int *iheap = iheap_o.get();
+    owned<int> iwork_o(xmalloc<int>("iwork", "m", N));
+    int *iwork = iwork_o.get();
     // Eliminated nodes stay in their neighbours' lists until a list is more than half
     // such entries (then it is compacted): removing a node from every neighbour's list
     // at once would scan each of those lists in full at every elimination.  len is
     // the stored length of each list, degree the count of its live entries; the
     // live entries keep their order, so every walk sees the same sequence of nodes.
-    int *len = xmalloc<int>("len", "m", N);
-    char *gone = xcalloc<char>("gone", "m", N);
+    owned<int> len_o(xmalloc<int>("len", "m", N));
+    int *len = len_o.get();
+    owned<char> gone_o(xcalloc<char>("gone", "m", N));
+    char *gone = gone_o.get();
     adjbits adj;  // rows of high-degree nodes (not with local fill, which walks lists anyway)
     if (method != 2) adj.init(N);
     W.snode = xmalloc<int>("snode", "m", N);
@@ -439,8 +474,7 @@ void symbolic(LP *lp) {
                 char msg[128];
                 std::snprintf(msg, sizeof msg,
                               "REALLOC(iAAt,lnz=%lld,int): cannot reallocate space", lnz + e);
-                alloc_fail(msg);
-                std::exit(1);
+                alloc_failed(msg);
             }
             iAAt = W.iAAt = xrealloc<int>(iAAt, "iAAt", "lnz", grown);
             cap = grown;
@@ -572,15 +606,15 @@ void symbolic(LP *lp) {
         }
     }
     if (verbose >= 3) std::printf("size of dense window = %d \n", W.window);
-    xfree(dst);
-    xfree(spc);
-    xfree(locfil);
-    xfree(hkey);
-    xfree(heap);
-    xfree(iheap);
-    xfree(iwork);
-    xfree(len);
-    xfree(gone);
+    dst_o.reset();
+    spc_o.reset();
+    locfil_o.reset();
+    hkey_o.reset();
+    heap_o.reset();
+    iheap_o.reset();
+    iwork_o.reset();
+    len_o.reset();
+    gone_o.reset();
     adj.release(N);
 
     // 16. Row positions, ascending within each column.
@@ -601,9 +635,10 @@ void symbolic(LP *lp) {
 
     // 18.  (The graph goes first, so that it and L's values are never held together.)
     for (int v = 0; v < N; ++v) xfree(nbrs[v]);
-    xfree(nbrs);
-    xfree(degree);
-    xfree(tier);
+    nbrs_guard.count = 0;
+    nbrs_o.reset();
+    degree_o.reset();
+    tier_o.reset();
     iAAt = W.iAAt = xrealloc<int>(W.iAAt, "iAAt", "lnz", lnz);
     W.AAt = xmalloc<double>("AAt", "lnz", lnz);
     W.diag = xmalloc<double>("diag", "m", N);
@@ -620,9 +655,12 @@ void symbolic(LP *lp) {
     {
         W.ip2pos = xmalloc<int>("ip2pos", "m2", N);
         W.pos2ip = xmalloc<int>("pos2ip", "m2", N);
-        int *head = xmalloc<int>("iwork", "m2", N);
-        int *next = xmalloc<int>("iwork", "m2", N);
-        int *stack = xmalloc<int>("iwork", "m2", N);
+        owned<int> head_o(xmalloc<int>("iwork", "m2", N));
+        int *head = head_o.get();
+        owned<int> next_o(xmalloc<int>("iwork", "m2", N));
+        int *next = next_o.get();
+        owned<int> stack_o(xmalloc<int>("iwork", "m2", N));
+        int *stack = stack_o.get();
         for (int q = 0; q < N; ++q) head[q] = -1;
         // Children lists in ascending position order: the child eliminated last is
         // visited last, right before its parent (its chain is the longest shared run).
@@ -650,9 +688,9 @@ void symbolic(LP *lp) {
                 }
             }
         }
-        xfree(head);
-        xfree(next);
-        xfree(stack);
+        head_o.reset();
+        next_o.reset();
+        stack_o.reset();
         const int *ip2pos = W.ip2pos, *pos2ip = W.pos2ip;
         auto len = [&](int i) { return kAAt[ip2pos[i] + 1] - kAAt[ip2pos[i]]; };
         auto parent = [&](int i) {
@@ -661,7 +699,8 @@ void symbolic(LP *lp) {
         };
 
         // Fundamental runs.
-        int *runf = xmalloc<int>("iwork", "m2", static_cast<long long>(N) + 1);
+        owned<int> runf_o(xmalloc<int>("iwork", "m2", static_cast<long long>(N) + 1));
+        int *runf = runf_o.get();
         int nrun = 0;
         for (int i = 0; i < N; ++i) {
             const bool joins = i > 0 && parent(i - 1) == i && len(i - 1) == len(i) + 1;
@@ -669,7 +708,8 @@ void symbolic(LP *lp) {
         }
         runf[nrun] = N;
         // Relaxed merging of consecutive runs.
-        int *blkf = xmalloc<int>("iwork", "m2", static_cast<long long>(N) + 1);
+        owned<int> blkf_o(xmalloc<int>("iwork", "m2", static_cast<long long>(N) + 1));
+        int *blkf = blkf_o.get();
         int nb = 0;
         long long cols = 0, zeros = 0;
         int lastcol = -1;  // last column of the block being grown
@@ -697,7 +737,7 @@ void symbolic(LP *lp) {
             lastcol = l;
         }
         blkf[nb] = N;
-        xfree(runf);
+        runf_o.reset();
         W.nblk = nb;
         W.xblk = xmalloc<int>("xblk", "nblk+1", static_cast<long long>(nb) + 1);
         W.bstart = xmalloc<int>("bstart", "nblk+1", static_cast<long long>(nb) + 1);
@@ -722,8 +762,7 @@ void symbolic(LP *lp) {
         if (nrows > INT_MAX) {
             char msg[128];
             std::snprintf(msg, sizeof msg, "MALLOC(brows,nrows=%lld,int): cannot allocate space", nrows);
-            alloc_fail(msg);
-            std::exit(1);
+            alloc_failed(msg);
         }
         W.bstart[nb] = static_cast<int>(nrows);
         W.soff[nb] = ssize;
@@ -737,7 +776,7 @@ void symbolic(LP *lp) {
             for (int k2 = kAAt[q]; k2 < kAAt[q + 1]; ++k2) *bl++ = pos2ip[iAAt[k2]];
             std::sort(br + c, bl);
         }
-        xfree(blkf);
+        blkf_o.reset();
         W.ssize = ssize;
 
         // Columns whose structure is only a part of their front's rows below the
@@ -745,7 +784,8 @@ void symbolic(LP *lp) {
         // column are its ancestors, listed alike in every topological order), so that
         // the column is copied out of the front run by run.
         W.runstart = xcalloc<int>("runstart", "m2+1", static_cast<long long>(N) + 1);
-        int *frow = xmalloc<int>("iwork", "m2", N);  // front row of each column (ip) of the block
+        owned<int> frow_o(xmalloc<int>("iwork", "m2", N));
+        int *frow = frow_o.get();  // front row of each column (ip) of the block
         long long nruns = 0, cap = 0;
         for (int B = 0; B < nb; ++B) {
             const int f = W.xblk[B], c = W.xblk[B + 1] - f;
@@ -775,7 +815,7 @@ void symbolic(LP *lp) {
                 W.runstart[f + cc + 1] = static_cast<int>(nruns);
             }
         }
-        xfree(frow);
+        frow_o.reset();
     }
 
     // Load lists: each entry of A and Q below the diagonal goes to the column of
@@ -795,7 +835,8 @@ void symbolic(LP *lp) {
         const int nld = W.ldstart[N];
         W.ldoff = xmalloc<std::int64_t>("ldoff", "nld", nld, "long");
         W.ldsrc = xmalloc<int>("ldsrc", "nld", nld);
-        int *fillp = xmalloc<int>("iwork", "m2", N);
+        owned<int> fillp_o(xmalloc<int>("iwork", "m2", N));
+        int *fillp = fillp_o.get();
         for (int q = 0; q < N; ++q) fillp[q] = W.ldstart[q];
         // (col, row) are positions; the front is addressed in the postorder.
         auto put = [&](int pcol, int prow, int src) {
@@ -821,7 +862,7 @@ void symbolic(LP *lp) {
                     if (pi > pj) put(pj, pi, W.nzA + k2);
                 }
         }
-        xfree(fillp);
+        fillp_o.reset();
     }
 
     W.symbolic_seconds = cputimer() - t_start;

@@ -6,11 +6,13 @@
 #include <initializer_list>
 #include <ctime>
 #include <limits>
+#include <string>
 
 #include "ipm/ipm.h"
 #include "linalg/factor.h"
 #include "linalg/kernels.h"
 #include "lp/alloc.h"
+#include "lp/error.h"
 
 namespace orva {
 
@@ -167,9 +169,15 @@ void conval_dummy(double *, double *) {}
 void congrad_dummy(double *, double *, double *) {}
 
 void my_exit(int code, const char *text) {
-    std::printf("ORVA ERROR(%d): %s\n", code, text);
+    char head[32];
+    std::snprintf(head, sizeof head, "ORVA ERROR(%d): ", code);
+    throw error(error_kind::data, code, text, head + std::string(text) + "\n");
+}
+
+int report(const error &e) {
+    std::fputs(e.output().c_str(), stdout);
     std::fflush(stdout);
-    std::exit(1);
+    return e.status();
 }
 
 double cputimer() { return static_cast<double>(std::clock()) / 1e6; }

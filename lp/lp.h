@@ -159,7 +159,8 @@ void hessian_dummy(LP *lp);
 void conval_dummy(double *rowval, double *x);
 void congrad_dummy(double *A, double *At, double *x);
 
-// Ends the run on a data error: "ORVA ERROR(code): text" and exit status 1.
+// A data error: throws orva::error (lp/error.h) with the code and the text; the
+// programs print "ORVA ERROR(code): text\n" and end with status 1.
 [[noreturn]] void my_exit(int code, const char *text);
 // Processor seconds used by the program.
 double cputimer();
