@@ -29,9 +29,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
+// The ASL's headers define short macros (range, ...): the standard headers come first.
 #include "asl_pfgh.h"
 #include "bench/peer_mumps.h"
 #include "linalg/factor.h"

@@ -167,6 +167,7 @@ int amplin(ASL *asl, char *stem, LP *lp) {
     lp->r = Urhsx;
     lp->l = LUv;
     lp->u = Uvx;
+    lp->borrowed = BORROWED_B | BORROWED_R | BORROWED_L | BORROWED_U;
     lp->kA = ints(n + 1);
     for (int j = 0; j < n; ++j) lp->kA[j] = -1;
     lp->kA[n] = nz;
@@ -226,6 +227,7 @@ int amplin(ASL *asl, char *stem, LP *lp) {
     if (opts.ignore_initsol == 0) {
         if (pi0) {
             lp->y = pi0;
+            lp->borrowed |= BORROWED_Y;
             for (int i = 0; i < m; ++i) lp->y[i] = -lp->y[i];
         }
         if (opts.zero_initsol != 0) {
@@ -236,6 +238,7 @@ int amplin(ASL *asl, char *stem, LP *lp) {
             }
         } else if (X0) {
             lp->x = X0;
+            lp->borrowed |= BORROWED_X;
         }
     }
 

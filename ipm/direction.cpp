@@ -123,29 +123,34 @@ void back_substitute(run &R) {
 
 inline bool finite(double v) { return std::isfinite(v); }
 
+// Whether every quantity that the classes use is a finite number: of the direction
+// (`direction`) or of the record's iterate.
+bool all_finite(const run &R, bool direction) {
+    const LP *lp = R.lp;
+    for (const side_slots *S : {&column_side, &row_side}) {
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        const double *var = direction ? (R.*S->dvar).get() : lp->*S->var;
+        for (int k = 0; k < len; ++k) {
+            if (!finite(var[k])) return false;
+            for (const pair_slot &P : S->pairs) {
+                if (!(cls[k] & P.mask)) continue;
+                const double a = direction ? (R.*P.dslack)[k] : (lp->*P.slack)[k];
+                const double b = direction ? (R.*P.ddual)[k] : (lp->*P.dual)[k];
+                if (!finite(a) || !finite(b)) return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Whether the direction is finite in every entry that the step uses.  A factorization
 // that broke down (an overflow in the elimination turns into NaN) gives a solution of
 // NaNs; stepping along it would destroy the iterate.
-bool finite_direction(const run &R) {
-    const LP *lp = R.lp;
-    bool ok = true;
-    for (int j = 0; j < R.n && ok; ++j) {
-        const int cls = lp->bndmark[j];
-        ok = finite(R.dx[j]);
-        if (cls & HAS_G) ok = ok && finite(R.dg[j]) && finite(R.dz[j]);
-        if (cls & HAS_T) ok = ok && finite(R.dt[j]) && finite(R.ds[j]);
-    }
-    for (int i = 0; i < R.m && ok; ++i) {
-        const int cls = lp->rngmark[i];
-        ok = finite(R.dy[i]);
-        if (cls & HAS_W) ok = ok && finite(R.dw[i]) && finite(R.dv[i]);
-        if (cls == RANGE) ok = ok && finite(R.dp[i]) && finite(R.dq[i]);
-    }
-    return ok;
-}
+bool finite_direction(const run &R) { return all_finite(R, true); }
 
 // Factors the reduced system with the current pert_primal.
-void factor(run &R) { inv_num(R.lp, R.Dn, R.Dm); }
+void factor(run &R) { inv_num(R.lp, R.Dn.get(), R.Dm.get()); }
 
 // Perturbation search: shifts the primal diagonal until every primal pivot is safely
 // negative, and for unconstrained problems refines the shift by inverse iteration.
@@ -197,8 +202,8 @@ void perturbation_search(run &R, double lam_prev) {
         for (int j = 0; j < n; ++j) R.eigv[j] = 1.0;
         double nu = 0, nu_prev = -INF;
         for (int k = 0; k < 300; ++k) {
-            solve(lp, R.Dn, R.Dm, R.eigv, R.eigv);
-            nu = std::sqrt(dotprod(R.eigv, R.eigv, n));
+            solve(lp, R.Dn.get(), R.Dm.get(), R.eigv.get(), R.eigv.get());
+            nu = std::sqrt(dotprod(R.eigv.get(), R.eigv.get(), n));
             if (!(nu > 0) || !std::isfinite(nu)) break;
             for (int j = 0; j < n; ++j) R.eigv[j] /= nu;
             if (std::fabs(nu - nu_prev) <= 1e-4) break;
@@ -219,41 +224,40 @@ void perturbation_search(run &R, double lam_prev) {
 
 } // namespace
 
-resid_sums residuals(run &R, measures *meas) {
-    LP *lp = R.lp;
-    const int m = R.m, n = R.n;
-    const int *bnd = lp->bndmark, *rng = lp->rngmark;
-    const double *x = lp->x, *y = lp->y, *z = lp->z, *s = lp->s, *g = lp->g, *t = lp->t;
-    const double *p = lp->p, *q = lp->q, *v = lp->v;
-    double *w = lp->w;
-    const double *b = lp->b, *r = lp->r, *c = lp->c, *l = lp->l, *u = lp->u;
-    const double sense = lp->max;
-    resid_sums S;
-    measures M;
+namespace {
 
-    // Rows: rho = b - Ax + w, beta, alpha.
-    smx(m, n, lp->A, lp->kA, lp->iA, x, R.rho);
-    for (int i = 0; i < m; ++i) {
+// Row i's part of the measures: its primal violation, the dual violation of a
+// one-sided row's y, and its complementarity; bax = b - Ax.
+void row_measures(const LP *lp, int i, double bax, measures &M) {
+    const double b = lp->b[i], r = lp->r[i], y = lp->y[i], q = lp->q[i];
+    M.bnorm2 += b * b;
+    if (lp->rngmark[i] == ONESIDED) {
+        raise_to(M.pmax, bax);
+        raise_to(M.dmax, -y);
+        M.compl_sum += std::fabs(y * bax);
+    } else if (r == 0) {
+        raise_to(M.pmax, std::fabs(bax));
+    } else {
+        raise_to(M.pmax, bax);
+        raise_to(M.pmax, -bax - r);
+        M.compl_sum += std::fabs((y + q) * bax) + std::fabs(q * (-bax - r));
+    }
+}
+
+// Rows: rho = b - Ax + w, beta, alpha (zero rho for free rows); with M, their measures.
+void row_residuals(run &R, measures *M) {
+    const LP *lp = R.lp;
+    const int *rng = lp->rngmark;
+    const double *b = lp->b, *r = lp->r, *y = lp->y, *w = lp->w, *p = lp->p, *q = lp->q, *v = lp->v;
+    smx(R.m, R.n, lp->A, lp->kA, lp->iA, lp->x, R.rho.get());
+    for (int i = 0; i < R.m; ++i) {
         const int cls = rng[i];
         if (!(cls & HAS_W)) {
             R.rho[i] = 0.0;
             continue;
         }
         const double bax = b[i] - R.rho[i];
-        if (meas) {
-            M.bnorm2 += b[i] * b[i];
-            if (cls == ONESIDED) {
-                raise_to(M.pmax, bax);
-                raise_to(M.dmax, -y[i]);
-                M.compl_sum += std::fabs(y[i] * bax);
-            } else if (r[i] == 0) {
-                raise_to(M.pmax, std::fabs(bax));
-            } else {
-                raise_to(M.pmax, bax);
-                raise_to(M.pmax, -bax - r[i]);
-                M.compl_sum += std::fabs((y[i] + q[i]) * bax) + std::fabs(q[i] * (-bax - r[i]));
-            }
-        }
+        if (M) row_measures(lp, i, bax, *M);
         R.rho[i] = bax + w[i];
         if (cls == ONESIDED) {
             R.beta[i] = y[i] - v[i];
@@ -262,114 +266,132 @@ resid_sums residuals(run &R, measures *meas) {
             R.alpha[i] = r[i] - w[i] - p[i];
         }
     }
-    if (lp->sdp && lp->sdpnum > 0 && lp->sdpblock) {
-        long long rows = 0;
-        for (int k = 0; k < lp->sdpnum; ++k) rows += lp->sdpblock[k];
-        const int last = static_cast<int>(std::min<long long>(rows, m));
-        for (int i = 0; i < last; ++i)
-            if ((rng[i] & HAS_W) && R.rho[i] < w[i]) {
-                w[i] -= R.rho[i];
-                R.rho[i] = 0.0;
-            }
-    }
-    for (int i = 0; i < m; ++i) {
+}
+
+// Semidefinite blocks: a row of the blocks whose residual is below its slack takes the
+// residual into the slack.
+void sdp_adjust(run &R) {
+    LP *lp = R.lp;
+    long long rows = 0;
+    for (int k = 0; k < lp->sdpnum; ++k) rows += lp->sdpblock[k];
+    const int last = static_cast<int>(std::min<long long>(rows, R.m));
+    for (int i = 0; i < last; ++i)
+        if ((lp->rngmark[i] & HAS_W) && R.rho[i] < lp->w[i]) {
+            lp->w[i] -= R.rho[i];
+            R.rho[i] = 0.0;
+        }
+}
+
+void row_sums(const run &R, resid_sums &S) {
+    const int *rng = R.lp->rngmark;
+    for (int i = 0; i < R.m; ++i) {
         const int cls = rng[i];
         if (cls & HAS_W) S.rho2 += R.rho[i] * R.rho[i];
         if (cls == RANGE) S.alpha2 += R.alpha[i] * R.alpha[i];
         if (cls == ONESIDED) S.beta2 += R.beta[i] * R.beta[i];
     }
+}
 
-    // Columns: sigma, tau, nu.
-    smx(n, m, lp->At, lp->kAt, lp->iAt, y, R.sigma);
-    smx(n, n, lp->Q, lp->kQ, lp->iQ, x, R.Qx);
+// Variable j's part of the measures: the dual violation of its reduced cost sig, the
+// violation of its bounds and its complementarity.
+void column_measures(const LP *lp, int j, double sig, measures &M) {
+    const double x = lp->x[j], l = lp->l[j], u = lp->u[j], z = lp->z[j], s = lp->s[j];
+    switch (lp->bndmark[j]) {
+    case FREE: raise_to(M.dmax, std::fabs(sig)); break;
+    case LOWER:
+        raise_to(M.dmax, -sig);
+        raise_to(M.pmax, l - x);
+        M.compl_sum += std::fabs(z * (l - x));
+        break;
+    case UPPER:
+        raise_to(M.dmax, sig);
+        raise_to(M.pmax, x - u);
+        M.compl_sum += std::fabs(s * (u - x));
+        break;
+    case BOXED:
+        raise_to(M.pmax, l - x);
+        raise_to(M.pmax, x - u);
+        M.compl_sum += std::fabs(z * (l - x)) + std::fabs(s * (u - x));
+        break;
+    default: break;
+    }
+}
+
+// Variable j's residuals sigma, tau, nu from its reduced cost sig, and their sums.
+void column_residual(run &R, int j, double sig, resid_sums &S) {
+    const LP *lp = R.lp;
+    const double x = lp->x[j], l = lp->l[j], u = lp->u[j];
+    const double z = lp->z[j], s = lp->s[j], g = lp->g[j], t = lp->t[j];
+    switch (lp->bndmark[j]) {
+    case FREE:
+        R.sigma[j] = sig - z;
+        R.nu[j] = g - x - t;
+        R.tau[j] = -z - s;
+        S.tau1 += R.tau[j] * R.tau[j];
+        break;
+    case LOWER:
+        R.sigma[j] = sig - z;
+        R.nu[j] = l - x + g;
+        S.nu28 += R.nu[j] * R.nu[j];
+        break;
+    case UPPER:
+        R.sigma[j] = sig + s;
+        R.tau[j] = u - x - t;
+        S.tau48 += R.tau[j] * R.tau[j];
+        break;
+    case BOXED:
+        R.sigma[j] = sig + s - z;
+        R.tau[j] = u - x - t;
+        R.nu[j] = l - x + g;
+        S.tau48 += R.tau[j] * R.tau[j];
+        S.nu28 += R.nu[j] * R.nu[j];
+        break;
+    default: R.sigma[j] = sig; break;
+    }
+    S.sigma2 += R.sigma[j] * R.sigma[j];
+}
+
+// Columns: sigma = max(c + Qx) - A'y - z + s, tau, nu (and Qx); with M, their measures
+// and |c + Qx|.
+void column_residuals(run &R, resid_sums &S, measures *M) {
+    const LP *lp = R.lp;
+    smx(R.n, R.m, lp->At, lp->kAt, lp->iAt, lp->y, R.sigma.get());
+    smx(R.n, R.n, lp->Q, lp->kQ, lp->iQ, lp->x, R.Qx.get());
+    const double sense = lp->max;
     double cq2 = 0.0;
-    for (int j = 0; j < n; ++j) {
-        const double cq = c[j] + R.Qx[j];
+    for (int j = 0; j < R.n; ++j) {
+        const double cq = lp->c[j] + R.Qx[j];
         cq2 += cq * cq;
         const double sig = sense * cq - R.sigma[j];
-        const int cls = bnd[j];
-        if (meas) {
-            switch (cls) {
-            case FREE: raise_to(M.dmax, std::fabs(sig)); break;
-            case LOWER:
-                raise_to(M.dmax, -sig);
-                raise_to(M.pmax, l[j] - x[j]);
-                M.compl_sum += std::fabs(z[j] * (l[j] - x[j]));
-                break;
-            case UPPER:
-                raise_to(M.dmax, sig);
-                raise_to(M.pmax, x[j] - u[j]);
-                M.compl_sum += std::fabs(s[j] * (u[j] - x[j]));
-                break;
-            case BOXED:
-                raise_to(M.pmax, l[j] - x[j]);
-                raise_to(M.pmax, x[j] - u[j]);
-                M.compl_sum += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(s[j] * (u[j] - x[j]));
-                break;
-            default: break;
-            }
-        }
-        switch (cls) {
-        case FREE:
-            R.sigma[j] = sig - z[j];
-            R.nu[j] = g[j] - x[j] - t[j];
-            R.tau[j] = -z[j] - s[j];
-            S.tau1 += R.tau[j] * R.tau[j];
-            break;
-        case LOWER:
-            R.sigma[j] = sig - z[j];
-            R.nu[j] = l[j] - x[j] + g[j];
-            S.nu28 += R.nu[j] * R.nu[j];
-            break;
-        case UPPER:
-            R.sigma[j] = sig + s[j];
-            R.tau[j] = u[j] - x[j] - t[j];
-            S.tau48 += R.tau[j] * R.tau[j];
-            break;
-        case BOXED:
-            R.sigma[j] = sig + s[j] - z[j];
-            R.tau[j] = u[j] - x[j] - t[j];
-            R.nu[j] = l[j] - x[j] + g[j];
-            S.tau48 += R.tau[j] * R.tau[j];
-            S.nu28 += R.nu[j] * R.nu[j];
-            break;
-        default: R.sigma[j] = sig; break;
-        }
-        S.sigma2 += R.sigma[j] * R.sigma[j];
+        if (M) column_measures(lp, j, sig, *M);
+        column_residual(R, j, sig, S);
         // Any reduced cost of a boxed variable splits into its two bound duals; what
         // must vanish is the residual of that split, else the complementarity sum says
         // nothing about the gap.
-        if (meas && cls == BOXED) raise_to(M.dmax, std::fabs(R.sigma[j]));
+        if (M && lp->bndmark[j] == BOXED) raise_to(M->dmax, std::fabs(R.sigma[j]));
     }
-    if (meas) {
-        M.cqnorm = std::sqrt(cq2);
-        *meas = M;
-    }
+    if (M) M->cqnorm = std::sqrt(cq2);
+}
+
+} // namespace
+
+resid_sums residuals(run &R, measures *meas) {
+    const LP *lp = R.lp;
+    resid_sums S;
+    measures M;
+    measures *pm = meas ? &M : nullptr;
+    row_residuals(R, pm);
+    if (lp->sdp && lp->sdpnum > 0 && lp->sdpblock) sdp_adjust(R);
+    row_sums(R, S);
+    column_residuals(R, S, pm);
+    if (meas) *meas = M;
     return S;
 }
 
-bool finite_iterate(const run &R) {
-    const LP *lp = R.lp;
-    bool ok = finite(lp->primal_obj);
-    for (int j = 0; j < R.n && ok; ++j) {
-        const int cls = lp->bndmark[j];
-        ok = finite(lp->x[j]);
-        if (cls & HAS_G) ok = ok && finite(lp->g[j]) && finite(lp->z[j]);
-        if (cls & HAS_T) ok = ok && finite(lp->t[j]) && finite(lp->s[j]);
-    }
-    for (int i = 0; i < R.m && ok; ++i) {
-        const int cls = lp->rngmark[i];
-        ok = finite(lp->y[i]);
-        if (cls & HAS_W) ok = ok && finite(lp->w[i]) && finite(lp->v[i]);
-        if (cls == RANGE) ok = ok && finite(lp->p[i]) && finite(lp->q[i]);
-    }
-    return ok;
-}
+bool finite_iterate(const run &R) { return finite(R.lp->primal_obj) && all_finite(R, false); }
 
 void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad) {
     const LP *lp = R.lp;
-    const int m = R.m, n = R.n;
-    const int *bnd = lp->bndmark, *rng = lp->rngmark;
     const double *x = lp->x, *l = lp->l, *u = lp->u;
     ap = ad = start;
     // NaN ratios (0/0) never raise a ratio.
@@ -377,76 +399,80 @@ void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad) {
         if (v > a) a = v;
     };
     const bool hb = lp->honor_bnds != 0;
-    for (int j = 0; j < n; ++j) {
-        const int cls = bnd[j];
-        if (cls & HAS_G) {
-            up(ap, -R.dg[j] / lp->g[j]);
-            up(ad, -R.dz[j] / lp->z[j]);
-            if (hb && cls != FREE) up(ap, -R.dx[j] / (x[j] - l[j]));
+    for (const side_slots *S : {&column_side, &row_side}) {
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        for (int k = 0; k < len; ++k) {
+            for (const pair_slot &P : S->pairs)
+                if (cls[k] & P.mask) {
+                    up(ap, -(R.*P.dslack)[k] / (lp->*P.slack)[k]);
+                    up(ad, -(R.*P.ddual)[k] / (lp->*P.dual)[k]);
+                }
+            if (S->rows) {
+                if (cls[k] == ONESIDED && dy_terms) up(ad, -R.dy[k] / lp->y[k]);
+            } else if (hb && cls[k] != FREE) {
+                // Bounds honoured: the step keeps x within them too.
+                if (cls[k] & HAS_G) up(ap, -R.dx[k] / (x[k] - l[k]));
+                if (cls[k] & HAS_T) up(ap, R.dx[k] / (u[k] - x[k]));
+            }
         }
-        if (cls & HAS_T) {
-            up(ap, -R.dt[j] / lp->t[j]);
-            up(ad, -R.ds[j] / lp->s[j]);
-            if (hb && cls != FREE) up(ap, R.dx[j] / (u[j] - x[j]));
-        }
-    }
-    for (int i = 0; i < m; ++i) {
-        const int cls = rng[i];
-        if (cls & HAS_W) {
-            up(ap, -R.dw[i] / lp->w[i]);
-            up(ad, -R.dv[i] / lp->v[i]);
-        }
-        if (cls == RANGE) {
-            up(ap, -R.dp[i] / lp->p[i]);
-            up(ad, -R.dq[i] / lp->q[i]);
-        }
-        if (cls == ONESIDED && dy_terms) up(ad, -R.dy[i] / lp->y[i]);
     }
 }
 
-bool directions(run &R) {
-    LP *lp = R.lp;
+namespace {
+
+// Diagonals Dn, Dm of the reduced system from the pairs (zero in eqqp mode; 1e300 for
+// free rows).
+void set_diagonals(run &R) {
+    const LP *lp = R.lp;
     const int m = R.m, n = R.n;
     const int *bnd = lp->bndmark, *rng = lp->rngmark;
     const double *g = lp->g, *t = lp->t, *z = lp->z, *s = lp->s;
     const double *w = lp->w, *p = lp->p, *q = lp->q, *v = lp->v;
-
-    // Diagonal of the reduced system.
     if (R.eqqp) {
         for (int j = 0; j < n; ++j) R.Dn[j] = 0.0;
         for (int i = 0; i < m; ++i) R.Dm[i] = 0.0;
-    } else {
-        for (int j = 0; j < n; ++j) {
-            switch (bnd[j]) {
-            case FREE: R.Dn[j] = 1.0 / (g[j] / z[j] + t[j] / s[j]); break;
-            case LOWER: R.Dn[j] = z[j] / g[j]; break;
-            case UPPER: R.Dn[j] = s[j] / t[j]; break;
-            case BOXED: R.Dn[j] = z[j] / g[j] + s[j] / t[j]; break;
-            default: R.Dn[j] = 0.0; break;
-            }
-        }
-        for (int i = 0; i < m; ++i) {
-            switch (rng[i]) {
-            case RANGE: R.Dm[i] = 1.0 / (v[i] / w[i] + q[i] / p[i]); break;
-            case ONESIDED: R.Dm[i] = w[i] / v[i]; break;
-            default: R.Dm[i] = 1e300; break;
-            }
+        return;
+    }
+    for (int j = 0; j < n; ++j) {
+        switch (bnd[j]) {
+        case FREE: R.Dn[j] = 1.0 / (g[j] / z[j] + t[j] / s[j]); break;
+        case LOWER: R.Dn[j] = z[j] / g[j]; break;
+        case UPPER: R.Dn[j] = s[j] / t[j]; break;
+        case BOXED: R.Dn[j] = z[j] / g[j] + s[j] / t[j]; break;
+        default: R.Dn[j] = 0.0; break;
         }
     }
+    for (int i = 0; i < m; ++i) {
+        switch (rng[i]) {
+        case RANGE: R.Dm[i] = 1.0 / (v[i] / w[i] + q[i] / p[i]); break;
+        case ONESIDED: R.Dm[i] = w[i] / v[i]; break;
+        default: R.Dm[i] = 1e300; break;
+        }
+    }
+}
 
-    // Factorization; nonconvex problems search for a shift of the primal diagonal.
+// Factorization; nonconvex problems search for a shift of the primal diagonal,
+// starting from the last one.
+void factor_with_shift(run &R) {
+    LP *lp = R.lp;
     const double lam_prev = lp->pert_primal;
     lp->pert_primal = 0.0;
     if (!(R.eqqp && lp->quadratic)) factor(R);
     if (lp->qnz > 0 && lp->convex == 0) perturbation_search(R, lam_prev);
+}
 
-    // Centering of the predictor.
+// Centering of the predictor, from the smallest complementarity product and the mean.
+double predictor_centering(const run &R) {
+    const LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
     const double K = compl_total(lp);
     double xi = INF;
-    xi = mincompl(s, t, n, bnd, HAS_T, xi);
-    xi = mincompl(z, g, n, bnd, HAS_G, xi);
-    xi = mincompl(v, w, m, rng, HAS_W, xi);
-    xi = mincompl(p, q, m, rng, RANGE, xi);
+    xi = mincompl(lp->s, lp->t, n, bnd, HAS_T, xi);
+    xi = mincompl(lp->z, lp->g, n, bnd, HAS_G, xi);
+    xi = mincompl(lp->v, lp->w, m, rng, HAS_W, xi);
+    xi = mincompl(lp->p, lp->q, m, rng, RANGE, xi);
     double mu = 0.0;
     const double mubar = R.npairs > 0 ? K / R.npairs : 0.0;
     if (!R.eqqp && mubar > 0) {
@@ -455,68 +481,69 @@ bool directions(run &R) {
         const double f = ratio > 0 ? std::min(3.0, (1 - ratio) * (1 - lp->steplen) / ratio) : 3.0;
         mu = lp->mufactor * f * f * f * mubar;
     }
+    return mu;
+}
 
-    // Predictor right-hand side.
-    if (!R.eqqp) {
-        for (int j = 0; j < n; ++j) {
-            switch (bnd[j]) {
-            case FREE:
-                R.gammas[j] = mu / t[j] - s[j];
-                R.gammaz[j] = mu / g[j] - z[j];
-                R.tau[j] -= R.gammas[j];
-                R.nu[j] += R.gammaz[j] * g[j] / z[j];
-                break;
-            case LOWER:
-                R.gammaz[j] = mu / g[j] - z[j];
-                R.nu[j] += R.gammaz[j] * g[j] / z[j];
-                break;
-            case UPPER:
-                R.gammas[j] = mu / t[j] - s[j];
-                R.tau[j] -= R.gammas[j] * t[j] / s[j];
-                break;
-            case BOXED:
-                R.gammas[j] = mu / t[j] - s[j];
-                R.gammaz[j] = mu / g[j] - z[j];
-                R.tau[j] -= R.gammas[j] * t[j] / s[j];
-                R.nu[j] += R.gammaz[j] * g[j] / z[j];
-                break;
-            default: break;
-            }
-        }
-        for (int i = 0; i < m; ++i) {
-            const int cls = rng[i];
-            if (cls == RANGE) {
-                R.gammaq[i] = mu / p[i] - q[i];
-                R.alpha[i] -= p[i] * R.gammaq[i] / q[i];
-            }
-            if (cls & HAS_W) {
-                R.gammaw[i] = mu / v[i] - w[i];
-                R.beta[i] -= v[i] * R.gammaw[i] / w[i];
-            }
+// Predictor right-hand side: the complementarity terms gamma for the centering mu and
+// their share of the residuals tau, nu, alpha, beta.
+void predictor_rhs(run &R, double mu) {
+    const LP *lp = R.lp;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
+    const double *g = lp->g, *t = lp->t, *z = lp->z, *s = lp->s;
+    const double *w = lp->w, *p = lp->p, *q = lp->q, *v = lp->v;
+    for (int j = 0; j < R.n; ++j) {
+        switch (bnd[j]) {
+        case FREE:
+            R.gammas[j] = mu / t[j] - s[j];
+            R.gammaz[j] = mu / g[j] - z[j];
+            R.tau[j] -= R.gammas[j];
+            R.nu[j] += R.gammaz[j] * g[j] / z[j];
+            break;
+        case LOWER:
+            R.gammaz[j] = mu / g[j] - z[j];
+            R.nu[j] += R.gammaz[j] * g[j] / z[j];
+            break;
+        case UPPER:
+            R.gammas[j] = mu / t[j] - s[j];
+            R.tau[j] -= R.gammas[j] * t[j] / s[j];
+            break;
+        case BOXED:
+            R.gammas[j] = mu / t[j] - s[j];
+            R.gammaz[j] = mu / g[j] - z[j];
+            R.tau[j] -= R.gammas[j] * t[j] / s[j];
+            R.nu[j] += R.gammaz[j] * g[j] / z[j];
+            break;
+        default: break;
         }
     }
-    reduced_rhs(R);
-    solve(lp, R.Dn, R.Dm, R.dx, R.dy);
-    back_substitute(R);
-    if (lp->verbose >= 5) dump_directions(R, true);
-    R.mu = mu;
-    R.corrected = false;
-    if (!finite_direction(R)) return false;
-    ratio_test(R, 0.0, true, R.ap_pred, R.ad_pred);
-    if (lp->pred_corr == 0) return true;
-
-    // Corrector: second-order terms of the predictor and a centering from its ratios.
-    R.corrected = true;
-    if (R.eqqp) {
-        // With zero diagonals the reduced right-hand side is the residual itself, so the
-        // corrector repeats the Newton direction just computed.
-        R.mu = 0.0;
-        return true;
+    for (int i = 0; i < R.m; ++i) {
+        const int cls = rng[i];
+        if (cls == RANGE) {
+            R.gammaq[i] = mu / p[i] - q[i];
+            R.alpha[i] -= p[i] * R.gammaq[i] / q[i];
+        }
+        if (cls & HAS_W) {
+            R.gammaw[i] = mu / v[i] - w[i];
+            R.beta[i] -= v[i] * R.gammaw[i] / w[i];
+        }
     }
-    const double K2 = compl_total(lp);
+}
+
+// Centering of the corrector, from the predictor's ratios.
+double corrector_centering(const run &R) {
+    const double K2 = compl_total(R.lp);
     const double a = std::max({1.0, R.ap_pred, R.ad_pred});
-    const double muc = R.npairs > 0 ? 2 * ((a - 1) / (a + 10)) * ((a - 1) / (a + 10)) * K2 / R.npairs : 0.0;
-    for (int j = 0; j < n; ++j) {
+    return R.npairs > 0 ? 2 * ((a - 1) / (a + 10)) * ((a - 1) / (a + 10)) * K2 / R.npairs : 0.0;
+}
+
+// Corrector right-hand side: the second-order terms of the predictor direction and the
+// centering muc, in gamma and in the residuals tau, nu, alpha, beta.
+void corrector_rhs(run &R, double muc) {
+    const LP *lp = R.lp;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
+    const double *g = lp->g, *t = lp->t, *z = lp->z, *s = lp->s;
+    const double *w = lp->w, *p = lp->p, *q = lp->q, *v = lp->v;
+    for (int j = 0; j < R.n; ++j) {
         const int cls = bnd[j];
         double es = 0, ez = 0;
         if (cls & HAS_T) es = muc / t[j] - R.ds[j] * R.dt[j] / t[j];
@@ -545,7 +572,7 @@ bool directions(run &R) {
         default: break;
         }
     }
-    for (int i = 0; i < m; ++i) {
+    for (int i = 0; i < R.m; ++i) {
         const int cls = rng[i];
         if (!(cls & HAS_W)) continue;
         const double ew = muc / v[i] - R.dv[i] * R.dw[i] / v[i];
@@ -557,9 +584,45 @@ bool directions(run &R) {
             R.gammaq[i] = eq - q[i];
         }
     }
+}
+
+// The direction for the current right-hand side: reduced system, solve, the slacks' and
+// duals' directions.
+void solve_direction(run &R) {
     reduced_rhs(R);
-    solve(lp, R.Dn, R.Dm, R.dx, R.dy);
+    solve(R.lp, R.Dn.get(), R.Dm.get(), R.dx.get(), R.dy.get());
     back_substitute(R);
+}
+
+} // namespace
+
+bool directions(run &R) {
+    LP *lp = R.lp;
+    set_diagonals(R);
+    factor_with_shift(R);
+
+    // Predictor.
+    const double mu = predictor_centering(R);
+    if (!R.eqqp) predictor_rhs(R, mu);
+    solve_direction(R);
+    if (lp->verbose >= 5) dump_directions(R, true);
+    R.mu = mu;
+    R.corrected = false;
+    if (!finite_direction(R)) return false;
+    ratio_test(R, 0.0, true, R.ap_pred, R.ad_pred);
+    if (lp->pred_corr == 0) return true;
+
+    // Corrector: second-order terms of the predictor and a centering from its ratios.
+    R.corrected = true;
+    if (R.eqqp) {
+        // With zero diagonals the reduced right-hand side is the residual itself, so the
+        // corrector repeats the Newton direction just computed.
+        R.mu = 0.0;
+        return true;
+    }
+    const double muc = corrector_centering(R);
+    corrector_rhs(R, muc);
+    solve_direction(R);
     if (lp->verbose >= 5) dump_directions(R, false);
     R.mu = muc;
     return finite_direction(R);

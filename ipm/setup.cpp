@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "ipm/ipm.h"
 #include "ipm/solver.h"
@@ -27,13 +28,6 @@ char **default_labels(char prefix, int count, const char *listname, const char *
     return lab;
 }
 
-// A zero-filled work vector (its allocation message says MALLOC, as every work vector's).
-double *work(const char *name, const char *expr, int len) {
-    double *v = xmalloc<double>(name, expr, len);
-    for (int k = 0; k < len; ++k) v[k] = 0.0;
-    return v;
-}
-
 const char *label_or(char **lab, int k) { return lab && lab[k] ? lab[k] : "?"; }
 
 } // namespace
@@ -49,17 +43,13 @@ char *default_label(char prefix, int index, const char *itemname) {
     return lab;
 }
 
-void setup(run &R) {
-    LP *lp = R.lp;
-    std::signal(SIGINT, handler);
+namespace {
 
-    int m = lp->m, n = lp->n;
-
-    // Labels.
+// Labels and the arrays a caller may leave out (zeros; no upper bounds; no Q).
+void complete_data(LP *lp) {
+    const int m = lp->m, n = lp->n;
     if (!lp->rowlab) lp->rowlab = default_labels('R', m, "rowlab", "m", "rowlab[i]");
     if (!lp->collab) lp->collab = default_labels('C', n, "collab", "n", "collab[j]");
-
-    // Absent data.
     if (!lp->b) lp->b = xcalloc<double>("b", "m", m);
     if (!lp->c) lp->c = xcalloc<double>("c", "n", n);
     if (!lp->r) lp->r = xcalloc<double>("r", "m", m);
@@ -76,33 +66,33 @@ void setup(run &R) {
         lp->kQ = xcalloc<int>("kQ", "n+1", n + 1);
         lp->qnz = 0;
     }
+}
 
-    // Transpose, then transpose back: the counting transpose sorts the row indices of
-    // every column, so that a repeated entry shows up as two equal neighbours.
-    {
-        const int nz = lp->kA[n];
-        lp->iAt = xresize<int>(lp->iAt, "iAt", "nz", nz);
-        lp->kAt = xresize<int>(lp->kAt, "kAt", "m+1", m + 1);
-        lp->At = xresize<double>(lp->At, "At", "nz", nz);
-        atnum(m, n, lp->kA, lp->iA, lp->A, lp->kAt, lp->iAt, lp->At);
-        atnum(n, m, lp->kAt, lp->iAt, lp->At, lp->kA, lp->iA, lp->A);
-        for (int j = 0; j < n; ++j)
-            for (int k = lp->kA[j] + 1; k < lp->kA[j + 1]; ++k)
-                if (lp->iA[k] == lp->iA[k - 1]) {
-                    // Labels of any length: the texts grow with them.
-                    const std::string where = std::string("(") + label_or(lp->rowlab, lp->iA[k]) +
-                                              "," + label_or(lp->collab, j) + ")";
-                    const std::string text = "multiple entry in matrix at " + where +
-                                             " \n(these labels may be incorrect unless NOPREP is set) \n";
-                    my_exit(40, text.c_str());
-                }
-    }
+// Builds the transpose, then transposes back: the counting transpose sorts the row
+// indices of every column, so that a repeated entry shows up as two equal neighbours
+// (data error 40).
+void transpose_and_check(LP *lp) {
+    const int m = lp->m, n = lp->n;
+    const int nz = lp->kA[n];
+    lp->iAt = xresize<int>(lp->iAt, "iAt", "nz", nz);
+    lp->kAt = xresize<int>(lp->kAt, "kAt", "m+1", m + 1);
+    lp->At = xresize<double>(lp->At, "At", "nz", nz);
+    atnum(m, n, lp->kA, lp->iA, lp->A, lp->kAt, lp->iAt, lp->At);
+    atnum(n, m, lp->kAt, lp->iAt, lp->At, lp->kA, lp->iA, lp->A);
+    for (int j = 0; j < n; ++j)
+        for (int k = lp->kA[j] + 1; k < lp->kA[j + 1]; ++k)
+            if (lp->iA[k] == lp->iA[k - 1]) {
+                // Labels of any length: the texts grow with them.
+                const std::string where = std::string("(") + label_or(lp->rowlab, lp->iA[k]) + "," +
+                                          label_or(lp->collab, j) + ")";
+                const std::string text = "multiple entry in matrix at " + where +
+                                         " \n(these labels may be incorrect unless NOPREP is set) \n";
+                my_exit(40, text.c_str());
+            }
+}
 
-    lp->nl_init(lp);
-    m = lp->m;
-    n = lp->n;
-
-    // Automatic settings.
+// Settings left at "automatic" (-1) get their values from the problem.
+void automatic_settings(LP *lp) {
     if (lp->honor_bnds == -1) lp->honor_bnds = 0;
     if (lp->pred_corr == -1) lp->pred_corr = lp->qnz == 0 ? 1 : 0;
     if (lp->mufactor == -1.0) lp->mufactor = lp->qnz != 0 ? 0.1 : 0.0;
@@ -110,8 +100,12 @@ void setup(run &R) {
         lp->mufactor = 0;
         std::printf("setting mufactor = 0, since pred_corr = 1 \n");
     }
+}
 
-    // Variables: clamp huge bounds, classify.
+// Variables: bounds beyond 1e8 become infinite; bndmark and the class counts.
+void classify_columns(run &R) {
+    LP *lp = R.lp;
+    const int n = lp->n;
     lp->bndmark = xresize<int>(lp->bndmark, "bndmark", "n", n);
     R.nfree = R.nlower = R.nupper = R.nboxed = 0;
     for (int j = 0; j < n; ++j) {
@@ -132,8 +126,12 @@ void setup(run &R) {
         default: ++R.nboxed; break;
         }
     }
+}
 
-    // Rows.
+// Rows: rngmark and the class counts; a negative range is data error 31.
+void classify_rows(run &R) {
+    LP *lp = R.lp;
+    const int m = lp->m;
     lp->rngmark = xresize<int>(lp->rngmark, "rngmark", "m", m);
     R.neq = R.nineq = R.nranged = 0;
     for (int i = 0; i < m; ++i) {
@@ -158,107 +156,112 @@ void setup(run &R) {
         }
     }
     R.npairs = (R.nlower + R.nupper + R.nineq) + 2.0 * (R.nfree + R.nboxed + R.neq + R.nranged);
+}
 
-    if (lp->verbose >= 2) {
-        std::printf("variables: non-neg %6d,  free %8d,  bdd %10d,  total %8d\n", R.nlower, R.nfree,
-                    R.nboxed, n);
-        std::printf("constraints: eq %9d,  ineq %8d,  ranged %7d,  total %8d\n", R.neq, R.nineq,
-                    R.nranged, m);
-        std::printf("nonzeros:    A %10d,  Q %11d\n", lp->nz, lp->qnz);
-    }
+void print_statistics(const run &R) {
+    const LP *lp = R.lp;
+    std::printf("variables: non-neg %6d,  free %8d,  bdd %10d,  total %8d\n", R.nlower, R.nfree,
+                R.nboxed, lp->n);
+    std::printf("constraints: eq %9d,  ineq %8d,  ranged %7d,  total %8d\n", R.neq, R.nineq,
+                R.nranged, lp->m);
+    std::printf("nonzeros:    A %10d,  Q %11d\n", lp->nz, lp->qnz);
+}
 
-    // Work vectors.
+// The work vectors, zero-filled, for the record's current sizes.
+void allocate_work(run &R) {
+    const int m = R.lp->m, n = R.lp->n;
     R.m = m;
     R.n = n;
-    R.dw = work("dw", "m", m);
-    R.dx = work("dx", "n", n);
-    R.dy = work("dy", "m", m);
-    R.dz = work("dz", "n", n);
-    R.dp = work("dp", "m", m);
-    R.dq = work("dq", "m", m);
-    R.ds = work("ds", "n", n);
-    R.dt = work("dt", "n", n);
-    R.dv = work("dv", "m", m);
-    R.dg = work("dg", "n", n);
-    R.w0 = work("w0", "m", m);
-    R.x0 = work("x0", "n", n);
-    R.y0 = work("y0", "m", m);
-    R.z0 = work("z0", "n", n);
-    R.p0 = work("p0", "m", m);
-    R.q0 = work("q0", "m", m);
-    R.s0 = work("s0", "n", n);
-    R.t0 = work("t0", "n", n);
-    R.v0 = work("v0", "m", m);
-    R.g0 = work("g0", "n", n);
-    R.alpha = work("alpha", "m", m);
-    R.beta = work("beta", "m", m);
-    R.rho = work("rho", "m", m);
-    R.sigma = work("sigma", "n", n);
-    R.tau = work("tau", "n", n);
-    R.nu = work("nu", "n", n);
-    R.gammaz = work("gammaz", "n", n);
-    R.gammaw = work("gammaw", "m", m);
-    R.gammas = work("gammas", "n", n);
-    R.gammaq = work("gammaq", "m", m);
-    R.Dn = work("Dn", "n", n);
-    R.Dm = work("Dm", "m", m);
-    R.Qx = work("Qx", "n", n);
-    R.eigv = work("eigv", "n", n);
-
-    if (lp->verbose >= 2) {
-        std::printf(
-            "-----------------------------------------------------------------------------\n"
-            "     |         Primal          |           Dual          | Sig               \n"
-            "Iter |  Obj Value     Infeas   |   Obj Value     Infeas  | Fig  Status  P   M\n"
-            "- - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - -\n");
+    struct item {
+        vec run::*v;
+        const char *name;
+        bool rows;
+    };
+    static constexpr item items[] = {
+        {&run::dw, "dw", true},         {&run::dx, "dx", false},        {&run::dy, "dy", true},
+        {&run::dz, "dz", false},        {&run::dp, "dp", true},         {&run::dq, "dq", true},
+        {&run::ds, "ds", false},        {&run::dt, "dt", false},        {&run::dv, "dv", true},
+        {&run::dg, "dg", false},        {&run::w0, "w0", true},         {&run::x0, "x0", false},
+        {&run::y0, "y0", true},         {&run::z0, "z0", false},        {&run::p0, "p0", true},
+        {&run::q0, "q0", true},         {&run::s0, "s0", false},        {&run::t0, "t0", false},
+        {&run::v0, "v0", true},         {&run::g0, "g0", false},        {&run::alpha, "alpha", true},
+        {&run::beta, "beta", true},     {&run::rho, "rho", true},       {&run::sigma, "sigma", false},
+        {&run::tau, "tau", false},      {&run::nu, "nu", false},        {&run::gammaz, "gammaz", false},
+        {&run::gammaw, "gammaw", true}, {&run::gammas, "gammas", false}, {&run::gammaq, "gammaq", true},
+        {&run::Dn, "Dn", false},        {&run::Dm, "Dm", true},         {&run::Qx, "Qx", false},
+        {&run::eigv, "eigv", false},
+    };
+    for (const item &it : items) {
+        const int len = it.rows ? m : n;
+        // Its allocation message says MALLOC, as every work vector's.
+        vec v = make_owned<double>(it.name, it.rows ? "m" : "n", len);
+        for (int k = 0; k < len; ++k) v[k] = 0.0;
+        R.*it.v = std::move(v);
     }
+}
 
-    lp->init(lp);
+void print_header() {
+    std::printf("-----------------------------------------------------------------------------\n"
+                "     |         Primal          |           Dual          | Sig               \n"
+                "Iter |  Obj Value     Infeas   |   Obj Value     Infeas  | Fig  Status  P   M\n"
+                "- - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - -\n");
+}
 
-    // An equality-constrained convex QP in free variables whose reduced matrix factors
-    // without perturbation is solved by plain Newton steps.
+// An equality-constrained convex QP in free variables whose reduced matrix factors
+// without perturbation is solved by plain Newton steps (eqqp mode).
+void eqqp_test(run &R) {
+    LP *lp = R.lp;
     R.eqqp = 0;
     if (lp->lincons != 0 && (lp->m == 0 || R.neq == lp->m) && R.nfree == lp->n &&
         (lp->quadratic != 0 || lp->convex != 0)) {
         for (int j = 0; j < R.n; ++j) R.Dn[j] = 0.0;
         for (int i = 0; i < R.m; ++i) R.Dm[i] = 0.0;
         lp->nl_update(lp, 1);
-        inv_num(lp, R.Dn, R.Dm);
+        inv_num(lp, R.Dn.get(), R.Dm.get());
         if (getpertval(lp->m, lp->n) < -1e-12) {
             for (int j = 0; j < lp->n; ++j) lp->z[j] = lp->s[j] = 0.0;
             for (int i = 0; i < lp->m; ++i) lp->w[i] = lp->p[i] = 0.0;
             R.eqqp = 1;
         }
     }
-
-    if (lp->verbose >= 3) {
-        std::printf("max=%2d \npred_corr=%2d \nsf_req=%2d \nitnlim=%2d \nverbose=%2d \nmethod=%2d "
-                    "\ndense=%2d \npdf=%2d \nhonor_bnds=%2d \nhonor_bnds_init= %2d \nconvex=%2d "
-                    "\nquadratic = %2d \n",
-                    lp->max, lp->pred_corr, lp->sf_req, lp->itnlim, lp->verbose, lp->method,
-                    lp->dense, lp->pdf, lp->honor_bnds, lp->honor_bnds_init, lp->convex,
-                    lp->quadratic);
-        std::printf("inftol=%10.3e \n", lp->inftol);
-        std::printf("inftol2=%10.3e \n", lp->inftol2);
-        std::printf("steplen=%10.3e \n", lp->steplen);
-        std::printf("mufactor=%10.3e \n", lp->mufactor);
-        std::printf("timlim=%10.3e \n", lp->timlim);
-        std::printf("epssol=%10.3e \n", lp->epssol);
-        std::printf("epsnum=%10.3e \n", lp->epsnum);
-        std::printf("epscdn=%10.3e \n", lp->epscdn);
-        std::printf("epsdiag=%10.3e \n", lp->epsdiag);
-        std::printf("stablty=%10.3e \n", lp->stablty);
-        std::printf("bndpush=%10.3e \n", lp->bndpush);
-    }
 }
 
-void release(run &R) {
-    double **vecs[] = {&R.dw,    &R.dx,     &R.dy,     &R.dz,     &R.dp,     &R.dq,  &R.ds,
-                       &R.dt,    &R.dv,     &R.dg,     &R.w0,     &R.x0,     &R.y0,  &R.z0,
-                       &R.p0,    &R.q0,     &R.s0,     &R.t0,     &R.v0,     &R.g0,  &R.alpha,
-                       &R.beta,  &R.rho,    &R.sigma,  &R.tau,    &R.nu,     &R.gammaz,
-                       &R.gammaw, &R.gammas, &R.gammaq, &R.Dn,    &R.Dm,     &R.Qx,  &R.eigv};
-    for (double **v : vecs) xfree(*v);
+void print_settings(const LP *lp) {
+    std::printf("max=%2d \npred_corr=%2d \nsf_req=%2d \nitnlim=%2d \nverbose=%2d \nmethod=%2d "
+                "\ndense=%2d \npdf=%2d \nhonor_bnds=%2d \nhonor_bnds_init= %2d \nconvex=%2d "
+                "\nquadratic = %2d \n",
+                lp->max, lp->pred_corr, lp->sf_req, lp->itnlim, lp->verbose, lp->method, lp->dense,
+                lp->pdf, lp->honor_bnds, lp->honor_bnds_init, lp->convex, lp->quadratic);
+    std::printf("inftol=%10.3e \n", lp->inftol);
+    std::printf("inftol2=%10.3e \n", lp->inftol2);
+    std::printf("steplen=%10.3e \n", lp->steplen);
+    std::printf("mufactor=%10.3e \n", lp->mufactor);
+    std::printf("timlim=%10.3e \n", lp->timlim);
+    std::printf("epssol=%10.3e \n", lp->epssol);
+    std::printf("epsnum=%10.3e \n", lp->epsnum);
+    std::printf("epscdn=%10.3e \n", lp->epscdn);
+    std::printf("epsdiag=%10.3e \n", lp->epsdiag);
+    std::printf("stablty=%10.3e \n", lp->stablty);
+    std::printf("bndpush=%10.3e \n", lp->bndpush);
+}
+
+} // namespace
+
+void setup(run &R) {
+    LP *lp = R.lp;
+    std::signal(SIGINT, handler);
+    complete_data(lp);
+    transpose_and_check(lp);
+    lp->nl_init(lp);  // may change the sizes: everything below reads them afresh
+    automatic_settings(lp);
+    classify_columns(R);
+    classify_rows(R);
+    if (lp->verbose >= 2) print_statistics(R);
+    allocate_work(R);
+    if (lp->verbose >= 2) print_header();
+    lp->init(lp);
+    eqqp_test(R);
+    if (lp->verbose >= 3) print_settings(lp);
 }
 
 } // namespace orva::ipm

@@ -227,7 +227,6 @@ int solvelp(LP *lp) {
     }
 
     if (lp->verbose >= 4) dump_directions(R, true);
-    release(R);
     lp->nl_close(lp);
     if (lp->verbose >= 2) {
         std::printf("----------------------\n");

@@ -7,6 +7,7 @@
 // may replace any array of the record.
 #pragma once
 
+#include "lp/alloc.h"
 #include "lp/lp.h"
 
 namespace orva::ipm {
@@ -39,20 +40,23 @@ struct measures {
     double compl_sum = 0;        // complementarity sum S
 };
 
+// A work vector of the solve: a block allocated with its name in the failure message
+// ("MALLOC(dx,n=%d,double)") and released with the solve's state.
+using vec = owned<double>;
+
 struct run {
     LP *lp = nullptr;
     int m = 0, n = 0;  // sizes the work vectors were made for
 
-    // Work vectors, in allocation order.
-    double *dw = nullptr, *dx = nullptr, *dy = nullptr, *dz = nullptr, *dp = nullptr,
-           *dq = nullptr, *ds = nullptr, *dt = nullptr, *dv = nullptr, *dg = nullptr;
-    double *w0 = nullptr, *x0 = nullptr, *y0 = nullptr, *z0 = nullptr, *p0 = nullptr,
-           *q0 = nullptr, *s0 = nullptr, *t0 = nullptr, *v0 = nullptr, *g0 = nullptr;
-    double *alpha = nullptr, *beta = nullptr, *rho = nullptr;
-    double *sigma = nullptr, *tau = nullptr, *nu = nullptr;
-    double *gammaz = nullptr, *gammaw = nullptr, *gammas = nullptr, *gammaq = nullptr;
-    double *Dn = nullptr, *Dm = nullptr;
-    double *Qx = nullptr, *eigv = nullptr;
+    // Work vectors, owned by the solve, in allocation order (setup allocates them all,
+    // zero-filled; they go when the run does).
+    vec dw, dx, dy, dz, dp, dq, ds, dt, dv, dg;  // the direction
+    vec w0, x0, y0, z0, p0, q0, s0, t0, v0, g0;  // the saved iterate
+    vec alpha, beta, rho;                        // row residuals
+    vec sigma, tau, nu;                          // column residuals
+    vec gammaz, gammaw, gammas, gammaq;          // complementarity terms of the pairs
+    vec Dn, Dm;                                  // diagonals of the reduced system
+    vec Qx, eigv;                                // Q x; inverse-iteration vector
 
     // Class counts.
     int nfree = 0, nlower = 0, nupper = 0, nboxed = 0;
@@ -81,14 +85,46 @@ struct run {
     double obj0 = 0, dual_obj0 = 0;
 };
 
+// The table of the iterate's quantities, by side.  Each side (the variables, classed by
+// bndmark, n entries; the rows, classed by rngmark, m entries) has one quantity that
+// every entry has (x or y) and two complementary pairs, each a primal slack and its dual
+// that exist for the entries whose class has the pair's mask.  Every loop that walks the
+// iterate by class (save, restore, move, barrier, ratio test, finite checks) reads it
+// from this table: the record's array, the direction's and the saved copy of each.
+struct pair_slot {
+    int mask;                            // classes that have the pair
+    double *LP::*slack, *LP::*dual;      // the record's arrays
+    vec run::*dslack, run::*ddual;       // their directions
+    vec run::*slack0, run::*dual0;       // their saved values
+};
+struct side_slots {
+    bool rows;                           // rows (m, rngmark) or variables (n, bndmark)
+    double *LP::*var;                    // x or y
+    vec run::*dvar, run::*var0;
+    bool var_primal;                     // x moves with the primal step, y with the dual
+    pair_slot pairs[2];
+};
+inline constexpr side_slots column_side{
+    false, &LP::x, &run::dx, &run::x0, true,
+    {{HAS_G, &LP::g, &LP::z, &run::dg, &run::dz, &run::g0, &run::z0},
+     {HAS_T, &LP::t, &LP::s, &run::dt, &run::ds, &run::t0, &run::s0}}};
+inline constexpr side_slots row_side{
+    true, &LP::y, &run::dy, &run::y0, false,
+    {{HAS_W, &LP::w, &LP::v, &run::dw, &run::dv, &run::w0, &run::v0},
+     {RANGE, &LP::p, &LP::q, &run::dp, &run::dq, &run::p0, &run::q0}}};
+
+// Entries and classes of a side.
+inline int side_len(const run &R, const side_slots &S) { return S.rows ? R.m : R.n; }
+inline const int *side_class(const run &R, const side_slots &S) {
+    return S.rows ? R.lp->rngmark : R.lp->bndmark;
+}
+
 // Default label of row or column `index`: "R%-7d" or "C%-7d" in a buffer of its own.
 char *default_label(char prefix, int index, const char *itemname);
 
 // Set-up: completes and classifies the problem, allocates the work vectors, calls the
 // set-up and initial-point hooks, runs the eqqp test.
 void setup(run &R);
-// Releases the work vectors.
-void release(run &R);
 
 // Residuals rho, sigma, tau, nu, beta, alpha (and Qx) at the record's iterate.  With
 // `meas` also the measures of the iterate (before the SDP adjustment of w).

@@ -89,117 +89,97 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
     ahd = ahp;
 }
 
-void save(run &R) {
-    const LP *lp = R.lp;
-    const int m = R.m, n = R.n;
-    R.obj0 = lp->primal_obj;
-    R.dual_obj0 = lp->dual_obj;
-    for (int i = 0; i < m; ++i) {
-        const int cls = lp->rngmark[i];
-        R.y0[i] = lp->y[i];
-        if (cls & HAS_W) {
-            R.w0[i] = lp->w[i];
-            R.v0[i] = lp->v[i];
-        }
-        if (cls == RANGE) {
-            R.p0[i] = lp->p[i];
-            R.q0[i] = lp->q[i];
-        }
-    }
-    for (int j = 0; j < n; ++j) {
-        const int cls = lp->bndmark[j];
-        R.x0[j] = lp->x[j];
-        if (cls & HAS_T) {
-            R.s0[j] = lp->s[j];
-            R.t0[j] = lp->t[j];
-        }
-        if (cls & HAS_G) {
-            R.z0[j] = lp->z[j];
-            R.g0[j] = lp->g[j];
+// Copies between the record's iterate and the saved one, by the table of pairs.
+// `to_saved` copies the record into the saved vectors, else back.
+void copy_iterate(run &R, bool to_saved) {
+    LP *lp = R.lp;
+    auto copy = [to_saved](double *cur, double *saved, int k) {
+        if (to_saved)
+            saved[k] = cur[k];
+        else
+            cur[k] = saved[k];
+    };
+    for (const side_slots *S : {&row_side, &column_side}) {
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        double *var = lp->*S->var, *var0 = (R.*S->var0).get();
+        for (int k = 0; k < len; ++k) {
+            copy(var, var0, k);
+            for (const pair_slot &P : S->pairs)
+                if (cls[k] & P.mask) {
+                    copy(lp->*P.slack, (R.*P.slack0).get(), k);
+                    copy(lp->*P.dual, (R.*P.dual0).get(), k);
+                }
         }
     }
 }
 
-// The candidate point: saved iterate plus the direction over the reciprocal lengths.
+void save(run &R) {
+    R.obj0 = R.lp->primal_obj;
+    R.dual_obj0 = R.lp->dual_obj;
+    copy_iterate(R, true);
+}
+
+// The candidate point: saved iterate plus the direction over the reciprocal lengths
+// (primal quantities over ahp, dual ones over ahd); slacks and duals stay above FLOOR.
 void move(run &R, double ahp, double ahd) {
     LP *lp = R.lp;
-    const int m = R.m, n = R.n;
-    for (int j = 0; j < n; ++j) {
-        const int cls = lp->bndmark[j];
-        lp->x[j] = R.x0[j] + R.dx[j] / ahp;
-        if (cls & HAS_G) {
-            lp->g[j] = floored(R.g0[j] + R.dg[j] / ahp);
-            lp->z[j] = floored(R.z0[j] + R.dz[j] / ahd);
-        }
-        if (cls & HAS_T) {
-            lp->t[j] = floored(R.t0[j] + R.dt[j] / ahp);
-            lp->s[j] = floored(R.s0[j] + R.ds[j] / ahd);
-        }
-    }
-    for (int i = 0; i < m; ++i) {
-        const int cls = lp->rngmark[i];
-        lp->y[i] = R.y0[i] + R.dy[i] / ahd;
-        if (cls & HAS_W) {
-            lp->w[i] = floored(R.w0[i] + R.dw[i] / ahp);
-            lp->v[i] = floored(R.v0[i] + R.dv[i] / ahd);
-        }
-        if (cls == RANGE) {
-            lp->p[i] = floored(R.p0[i] + R.dp[i] / ahp);
-            lp->q[i] = floored(R.q0[i] + R.dq[i] / ahd);
+    for (const side_slots *S : {&column_side, &row_side}) {
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        const double hv = S->var_primal ? ahp : ahd;
+        double *var = lp->*S->var;
+        const double *var0 = (R.*S->var0).get(), *dvar = (R.*S->dvar).get();
+        for (int k = 0; k < len; ++k) {
+            var[k] = var0[k] + dvar[k] / hv;
+            for (const pair_slot &P : S->pairs)
+                if (cls[k] & P.mask) {
+                    (lp->*P.slack)[k] = floored((R.*P.slack0)[k] + (R.*P.dslack)[k] / ahp);
+                    (lp->*P.dual)[k] = floored((R.*P.dual0)[k] + (R.*P.ddual)[k] / ahd);
+                }
         }
     }
 }
 
-// Logarithmic barrier of the slacks (the row slacks are left out in eqqp mode, where
-// they are zero).
+// Logarithmic barrier of the slacks, entry by entry, the variables first and then the
+// rows (the row slacks are left out in eqqp mode, where they are zero).
 double barrier(const run &R) {
     const LP *lp = R.lp;
     double B = 0.0;
+    for (const side_slots *S : {&column_side, &row_side}) {
+        if (S->rows && R.eqqp) break;
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        for (int k = 0; k < len; ++k)
+            for (const pair_slot &P : S->pairs)
+                if (cls[k] & P.mask) B -= std::log((lp->*P.slack)[k]);
+    }
+    return B;
+}
+
+// Directional derivative of the merit function along the direction: the objective's
+// (over the variables) and the barrier's, entry by entry.
+double merit_slope(const run &R, double mu) {
+    const LP *lp = R.lp;
+    double D0 = 0.0;
     for (int j = 0; j < R.n; ++j) {
-        const int cls = lp->bndmark[j];
-        if (cls & HAS_G) B -= std::log(lp->g[j]);
-        if (cls & HAS_T) B -= std::log(lp->t[j]);
+        D0 += R.dx[j] * lp->max * (lp->c[j] + R.Qx[j]);
+        for (const pair_slot &P : column_side.pairs)
+            if (lp->bndmark[j] & P.mask) D0 -= mu * (R.*P.dslack)[j] / (lp->*P.slack)[j];
     }
     if (!R.eqqp)
-        for (int i = 0; i < R.m; ++i) {
-            const int cls = lp->rngmark[i];
-            if (cls & HAS_W) B -= std::log(lp->w[i]);
-            if (cls == RANGE) B -= std::log(lp->p[i]);
-        }
-    return B;
+        for (int i = 0; i < R.m; ++i)
+            for (const pair_slot &P : row_side.pairs)
+                if (lp->rngmark[i] & P.mask) D0 -= mu * (R.*P.dslack)[i] / (lp->*P.slack)[i];
+    return D0;
 }
 
 } // namespace
 
 void restore(run &R) {
-    LP *lp = R.lp;
-    const int m = R.m, n = R.n;
-    lp->primal_obj = R.obj0;
-    lp->dual_obj = R.dual_obj0;
-    for (int i = 0; i < m; ++i) {
-        const int cls = lp->rngmark[i];
-        lp->y[i] = R.y0[i];
-        if (cls & HAS_W) {
-            lp->w[i] = R.w0[i];
-            lp->v[i] = R.v0[i];
-        }
-        if (cls == RANGE) {
-            lp->p[i] = R.p0[i];
-            lp->q[i] = R.q0[i];
-        }
-    }
-    for (int j = 0; j < n; ++j) {
-        const int cls = lp->bndmark[j];
-        lp->x[j] = R.x0[j];
-        if (cls & HAS_T) {
-            lp->s[j] = R.s0[j];
-            lp->t[j] = R.t0[j];
-        }
-        if (cls & HAS_G) {
-            lp->z[j] = R.z0[j];
-            lp->g[j] = R.g0[j];
-        }
-    }
+    R.lp->primal_obj = R.obj0;
+    R.lp->dual_obj = R.dual_obj0;
+    copy_iterate(R, false);
 }
 
 int take_step(run &R) {
@@ -213,13 +193,13 @@ int take_step(run &R) {
         if (lp->qnz == 0) {
             const int *bnd = lp->bndmark, *rng = lp->rngmark;
             if (ap <= -1e-12 && lp->primal_inf <= lp->inftol &&
-                lp->max * dotprod(lp->c, R.dx, n) < -1e-15)
+                lp->max * dotprod(lp->c, R.dx.get(), n) < -1e-15)
                 return 7;
             if (ad <= -1e-12 && lp->dual_inf <= lp->inftol) {
-                const double gain = dotprodm(lp->b, R.dy, m, rng, HAS_W) +
-                                    dotprodm(lp->l, R.dz, n, bnd, LOWER | BOXED) -
-                                    dotprodm(lp->u, R.ds, n, bnd, UPPER | BOXED) -
-                                    dotprodm(lp->r, R.dq, m, rng, RANGE);
+                const double gain = dotprodm(lp->b, R.dy.get(), m, rng, HAS_W) +
+                                    dotprodm(lp->l, R.dz.get(), n, bnd, LOWER | BOXED) -
+                                    dotprodm(lp->u, R.ds.get(), n, bnd, UPPER | BOXED) -
+                                    dotprodm(lp->r, R.dq.get(), m, rng, RANGE);
                 if (gain > 1e-15) return 8;
             }
         }
@@ -239,20 +219,7 @@ int take_step(run &R) {
     const double mu = R.mu;
     const resid_sums S0 = residuals(R, nullptr);
     const double Phi0 = S0.phi();
-    double D0 = 0.0;
-    if (Phi0 > 1e-30) {
-        const int *bnd = lp->bndmark, *rng = lp->rngmark;
-        for (int j = 0; j < n; ++j) {
-            D0 += R.dx[j] * lp->max * (lp->c[j] + R.Qx[j]);
-            if (bnd[j] & HAS_G) D0 -= mu * R.dg[j] / lp->g[j];
-            if (bnd[j] & HAS_T) D0 -= mu * R.dt[j] / lp->t[j];
-        }
-        if (!R.eqqp)
-            for (int i = 0; i < m; ++i) {
-                if (rng[i] & HAS_W) D0 -= mu * R.dw[i] / lp->w[i];
-                if (rng[i] == RANGE) D0 -= mu * R.dp[i] / lp->p[i];
-            }
-    }
+    const double D0 = Phi0 > 1e-30 ? merit_slope(R, mu) : 0.0;
     const double Psi0 = lp->max * lp->primal_obj + mu * barrier(R);
     // Primal infeasibility of the point, over every primal residual (rows, ranges, and
     // both bounds: a point that violates only upper bounds is infeasible too).

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
 
 namespace orva {
 
@@ -61,6 +62,18 @@ template <class T>
 T *xresize(T *p, const char *name, const char *expr, long long count,
            const char *type = type_label<T>) {
     return p ? xrealloc<T>(p, name, expr, count, type) : xmalloc<T>(name, expr, count, type);
+}
+
+// A block owned by one holder and released with free() when the holder goes.
+struct free_delete {
+    void operator()(void *p) const { std::free(p); }
+};
+template <class T> using owned = std::unique_ptr<T[], free_delete>;
+
+// An owned uninitialised block: MALLOC(name,expr=count,type) on failure.
+template <class T>
+owned<T> make_owned(const char *name, const char *expr, long long count, const char *type = type_label<T>) {
+    return owned<T>(xmalloc<T>(name, expr, count, type));
 }
 
 // Releases a block and clears the pointer.

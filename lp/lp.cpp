@@ -90,18 +90,25 @@ void closelp(LP *lp) {
     xfree(lp->At);
     xfree(lp->iAt);
     xfree(lp->kAt);
-    xfree(lp->b);
+    // Borrowed arrays belong to the one who lent them: only forgotten here.
+    const auto release = [lp](double *&a, unsigned bit) {
+        if (lp->borrowed & bit)
+            a = nullptr;
+        else
+            xfree(a);
+    };
+    release(lp->b, BORROWED_B);
     xfree(lp->c);
-    xfree(lp->r);
-    xfree(lp->l);
-    xfree(lp->u);
+    release(lp->r, BORROWED_R);
+    release(lp->l, BORROWED_L);
+    release(lp->u, BORROWED_U);
     xfree(lp->varsgn);
     xfree(lp->Q);
     xfree(lp->iQ);
     xfree(lp->kQ);
     xfree(lp->w);
-    xfree(lp->x);
-    xfree(lp->y);
+    release(lp->x, BORROWED_X);
+    release(lp->y, BORROWED_Y);
     xfree(lp->z);
     // The record starts zero-filled, so p..g are either null or the record's own blocks.
     free_slack_vectors(lp);

@@ -124,6 +124,19 @@ struct LP {
     int sdpnum;
     int *sdpblock;
     double penalty;
+    unsigned borrowed;  // BORROWED_* bits: arrays lent by the filler (below)
+};
+
+// Bits of LP::borrowed: arrays of the record that belong to the one who filled it (the
+// AMPL driver lends the ASL's own b, r, l, u and the initial guesses x, y).  The library
+// never resizes or frees a borrowed array; it has the record's length.
+enum : unsigned {
+    BORROWED_B = 1u << 0,
+    BORROWED_R = 1u << 1,
+    BORROWED_L = 1u << 2,
+    BORROWED_U = 1u << 3,
+    BORROWED_X = 1u << 4,
+    BORROWED_Y = 1u << 5,
 };
 
 // Creates a record with its defaults and default hooks; never returns null.

@@ -104,6 +104,33 @@ TEST(Record, DefaultUpdateHooksAndRelease) {
     closelp(e);
 }
 
+TEST(Record, BorrowedArraysStayTheLendersOwn) {
+    // x and y lent by the caller (arrays on the stack, as the ASL lends its own): the
+    // solve starts from them and leaves the solution in them without resizing them, and
+    // closelp leaves them alone.
+    dense_problem p;
+    p.m = 1;
+    p.n = 2;
+    p.A = {{1, 1}};
+    p.b = {1};
+    p.r = {inf};
+    p.c = {1, 2};
+    p.l = {0, 0};
+    p.u = {inf, inf};
+    LP *lp = make_lp(p);
+    lp->verbose = 0;
+    double x[2] = {0.5, 0.5}, y[1] = {0.0};
+    lp->x = x;
+    lp->y = y;
+    lp->borrowed = BORROWED_X | BORROWED_Y;
+    EXPECT_EQ(solvelp(lp), 0);
+    EXPECT_EQ(lp->x, x);
+    EXPECT_EQ(lp->y, y);
+    EXPECT_NEAR(x[0], 1.0, 1e-6);
+    EXPECT_NEAR(y[0], 1.0, 1e-6);
+    closelp(lp);
+}
+
 TEST(Record, AllocationFailureNamesTheArrayAndEndsWithStatusOne) {
     // Zero-length blocks are valid, never null.
     int *z = xmalloc<int>("iwork", "m", 0);
