@@ -181,7 +181,19 @@ int run(int argc, char **argv) {
             if (lp->verbose >= 2) std::printf("----------------------\n%s\n", result_messages[status]);
         } else {
             status = solvelp(ps->red);
-            postsolve(ps, lp);
+            const solcheck ck = postsolve(ps, lp);
+            if (status == 0 && (!ck.ok || ck.gapfig < 3)) {
+                // The solver's tests passed on the reduced problem, but on the problem as
+                // read the point misses the tolerances, or its reduced costs leave a gap
+                // of more than 1e-3 (the solver's stopping test looks at the signs of the
+                // reduced costs of one-sided columns, not at their bound duals): no claim
+                // of optimality.
+                status = 1;
+                if (lp->verbose >= 1)
+                    std::printf("postsolve: not optimal on the problem as read (objectives agree to %d figures, "
+                                "%d by the reduced costs)\n",
+                                ck.sigfig, ck.gapfig);
+            }
             // The check stands between the solver's message and the closing lines:
             // the message once more, so that it stays the line before them.
             if (lp->verbose >= 2) opt_message(status);
