@@ -122,7 +122,7 @@ def test_read_mps_matches_orva_mps(tmp_path):
     p = orva.read_mps(f)
     assert (p.name, p.shape, p.row_names, p.col_names) == ("T", (3, 3), ["c1", "c2", "c3"], ["x1", "x2", "x3"])
     r = orva.solve(p)
-    prog = os.path.join(os.environ.get("ORVA_BIN", ""), "orva-mps")
+    prog = os.path.abspath(os.path.join(os.environ.get("ORVA_BIN", "/nonexistent"), "orva-mps"))
     if not os.path.exists(prog):
         pytest.skip("orva-mps not built")
     out = subprocess.run([prog, str(f), "verbose=0"], capture_output=True, text=True).stdout
