@@ -5,8 +5,11 @@
 #   bench/mps-all.sh [-t SECONDS] [--peer NAME] [--csv FILE] FOLDER [keyword=value ...]
 #
 # Prints one line per problem: name, status, iterations, objective, relative error
-# |obj - opt| / max(1, |opt|), processor seconds; then "solved K of N", where a problem
-# counts as solved with "OPTIMAL SOLUTION FOUND" and a relative error of at most 1e-6.
+# |obj - opt| / max(1, |opt|), processor seconds and the check of the solution that
+# postsolve restored (ok, FAILED when it is not within the solver's tolerances, - without
+# presolve or at verbose below 2); then "solved K of N", where a problem
+# counts as solved with "OPTIMAL SOLUTION FOUND" and a relative error of at most 1e-6;
+# then "seconds total: T", the sum of the processor seconds of all problems that ended.
 # Each run is limited to SECONDS of wall time (default 600; status TIMEOUT).
 # --peer NAME also runs a peer of ../shared/peers on each problem (`peer NAME FILE`: hipo,
 # piqp, ipx, simplex, osqp) and adds its status, objective, wall seconds and the ratio of
@@ -53,11 +56,12 @@ trap 'exit 130' INT TERM
 now() { date +%s.%N; }
 since() { awk -v a="$(now)" -v b="$1" 'BEGIN { printf "%.3f", a - b }'; }
 
-printf '%-12s %-40s %5s %20s %9s %9s' problem status iter objective rel_err seconds
+printf '%-12s %-40s %5s %20s %9s %9s %6s' problem status iter objective rel_err seconds check
 [ -n "$peer" ] && printf ' | %-14s %20s %8s %7s' "$peer" objective wall ratio
 printf '\n'
 total=0
 solved=0
+seconds=0
 for file in "$folder"/*.mps "$folder"/*.qps; do
     [ -f "$file" ] || continue
     base=$(basename "$file")
@@ -78,6 +82,12 @@ for file in "$folder"/*.mps "$folder"/*.qps; do
     iter=$(sed -n 's/^iterations: //p' "$out" | tail -n 1)
     obj=$(sed -n 's/^primal objective: //p' "$out" | tail -n 1)
     secs=$(sed -n 's/^seconds: //p' "$out" | tail -n 1)
+    check=-
+    if grep -q '^postsolve: .*(within the tolerances)' "$out"; then
+        check=ok
+    elif grep -q '^postsolve: ' "$out"; then
+        check=FAILED
+    fi
     opt=""
     [ -f "$manifest" ] && opt=$(awk -F, -v n="$name" '$1 == n { print $5; exit }' "$manifest")
     err=$(awk -v o="${obj:-}" -v p="${opt:-}" 'BEGIN {
@@ -88,7 +98,9 @@ for file in "$folder"/*.mps "$folder"/*.qps; do
     if [ "$status" = "OPTIMAL SOLUTION FOUND" ] && [ "$ok" = 1 ]; then
         solved=$((solved + 1))
     fi
-    printf '%-12s %-40s %5s %20s %9s %9s' "$name" "$status" "${iter:--}" "${obj:--}" "$err" "${secs:--}"
+    printf '%-12s %-40s %5s %20s %9s %9s %6s' "$name" "$status" "${iter:--}" "${obj:--}" "$err" "${secs:--}" \
+        "$check"
+    [ -n "$secs" ] && seconds=$(awk -v a="$seconds" -v b="$secs" 'BEGIN { printf "%.3f", a + b }')
     st=$status
     [ "$status" = "OPTIMAL SOLUTION FOUND" ] && st=optimal
     [ -n "$csvout" ] && printf '%s,orva-mps,%s,%s,%s\n' "$name" "$(echo "$st" | tr ',' ' ')" "${obj:-}" "$wall" >>"$csvout"
@@ -107,3 +119,4 @@ for file in "$folder"/*.mps "$folder"/*.qps; do
     printf '\n'
 done
 echo "solved $solved of $total"
+echo "seconds total: $seconds"

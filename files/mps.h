@@ -30,10 +30,14 @@ void mps_method(LP *lp);
 // Writes the record's problem as an MPS file that readlp reads back; returns 0, or EOF
 // when a write or the close failed (a full disk).  An unopenable path ends the run (code 2).
 int writelp(const LP *lp, const char *path);
+// The same into a file opened for writing, which it closes.
+int writelp(const LP *lp, std::FILE *fp);
 
 // Writes the column and row solution report of a solved record; returns 0, or EOF when a
 // write or the close failed.  An unopenable path ends the run (code 2).
 int writesol(const LP *lp, const char *path);
+// The same into a file opened for writing, which it closes.
+int writesol(const LP *lp, std::FILE *fp);
 
 // Closes a file the writers have written: 0, or EOF when a write on the way (a full disk)
 // or the close failed.

@@ -9,6 +9,7 @@
 // scripts can read: "primal objective:", "dual objective:", "iterations:" and "seconds:".
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -100,6 +101,12 @@ bool flag_set(const char *name) {
     return k && k->ival != 0;
 }
 
+// Writes a file with one of the writers; false when it cannot be opened or written.
+template <class Writer> bool write_file(const char *path, Writer write) {
+    std::FILE *fp = std::fopen(path, "w");
+    return fp && write(fp) == 0;
+}
+
 int run(int argc, char **argv) {
     const double start = cputimer();
     const char *specs = nullptr, *report = nullptr, *mpsout = nullptr, *prepout = nullptr;
@@ -141,7 +148,7 @@ int run(int argc, char **argv) {
 
     if (specs) {
         const int line = rd_specs(specs);
-        if (line < 0) fail(std::string("cannot open specs file ") + specs);
+        if (line < 0) fail(std::string("cannot read specs file ") + specs);
         if (line > 0) fail(std::string("bad setting in specs file ") + specs + " at line " + std::to_string(line));
     }
     for (const char *s : settings)
@@ -156,7 +163,8 @@ int run(int argc, char **argv) {
     if (getparam("MAX") >= 0 && !flag_set("min") && !flag_set("minimize") && !flag_set("max") &&
         !flag_set("maximize"))
         lp->max = -1;
-    if (mpsout && writelp(lp, mpsout) != 0) fail(std::string("cannot write file ") + mpsout);
+    if (mpsout && !write_file(mpsout, [&](std::FILE *fp) { return writelp(lp, fp); }))
+        fail(std::string("cannot write file ") + mpsout);
 
     const int opts = findkey("presolve")->ival;
     int status;
@@ -164,7 +172,7 @@ int run(int argc, char **argv) {
     if (opts != 0) {
         prep *ps = presolve(lp, opts);
         if (lp->verbose >= 1) prep_summary(ps);
-        if (prepout) prep_lost = writeprep(ps, lp, prepout) != 0;
+        if (prepout) prep_lost = !write_file(prepout, [&](std::FILE *fp) { return writeprep(ps, lp, fp); });
         if (ps->status != 0) {
             // Infeasible or unbounded: the solver's result without iterating.
             status = ps->status;
@@ -173,7 +181,19 @@ int run(int argc, char **argv) {
             if (lp->verbose >= 2) std::printf("----------------------\n%s\n", result_messages[status]);
         } else {
             status = solvelp(ps->red);
-            postsolve(ps, lp);
+            const solcheck ck = postsolve(ps, lp);
+            if (status == 0 && (!ck.ok || ck.gapfig < 3)) {
+                // The solver's tests passed on the reduced problem, but on the problem as
+                // read the point misses the tolerances, or its reduced costs leave a gap
+                // of more than 1e-3 (the solver's stopping test looks at the signs of the
+                // reduced costs of one-sided columns, not at their bound duals): no claim
+                // of optimality.
+                status = 1;
+                if (lp->verbose >= 1)
+                    std::printf("postsolve: not optimal on the problem as read (objectives agree to %d figures, "
+                                "%d by the reduced costs)\n",
+                                ck.sigfig, ck.gapfig);
+            }
             // The check stands between the solver's message and the closing lines:
             // the message once more, so that it stays the line before them.
             if (lp->verbose >= 2) opt_message(status);
@@ -186,27 +206,31 @@ int run(int argc, char **argv) {
             none.n = lp->n;
             none.nz = lp->nz;
             none.skipped = true;
-            prep_lost = writeprep(&none, lp, prepout) != 0;
+            prep_lost = !write_file(prepout, [&](std::FILE *fp) { return writeprep(&none, lp, fp); });
         }
         status = solvelp(lp);
     }
-    const bool report_lost = report && writesol(lp, report) != 0;
     // At verbose 2 and above solvelp has printed the message itself.
     if (lp->verbose < 2) opt_message(status);
     std::printf("primal objective: %.12e\n", lp->primal_obj);
     std::printf("dual objective: %.12e\n", lp->dual_obj);
     std::printf("iterations: %d\n", lp->iter);
     std::printf("seconds: %.3f\n", cputimer() - start);
-    std::fflush(stdout);
-    // The result has been printed; the report that could not be written is an error.
-    if (report_lost) fail(std::string("cannot write file ") + report);
-    if (prep_lost) fail(std::string("cannot write file ") + prepout);
-    return 0;
+    // The report comes after the result, so that a report that cannot be written loses
+    // nothing else; output that could not be written (the result too) is an error.
+    const bool out_lost = std::fflush(stdout) != 0 || std::ferror(stdout);
+    const bool report_lost = report && !write_file(report, [&](std::FILE *fp) { return writesol(lp, fp); });
+    if (out_lost) std::fprintf(stderr, "%s: cannot write standard output\n", program);
+    if (report_lost) std::fprintf(stderr, "%s: cannot write file %s\n", program, report);
+    if (prep_lost) std::fprintf(stderr, "%s: cannot write file %s\n", program, prepout);
+    return out_lost || report_lost || prep_lost ? 1 : 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+    // A write past the file-size limit fails (and is reported) instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return run(argc, argv);
     } catch (const refusal &r) {

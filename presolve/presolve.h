@@ -18,6 +18,8 @@
 // file, and nonlinear problems are not reduced.
 #pragma once
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -119,11 +121,13 @@ struct prep {
 // The check of a solution on a problem.
 struct solcheck {
     double pres = 0;    // largest violation of a row side or a bound
-    double dres = 0;    // largest dual violation: reduced-cost residuals and wrong signs
+    double dres = 0;    // largest dual violation (as the solver's dual measure)
     double cmax = 0;    // largest complementarity product
     double primal_inf = 0, dual_inf = 0;  // as solvelp measures them (relative)
     double pobj = 0, dobj = 0;            // primal objective; P - max*(sum of products)
     int sigfig = 0;     // significant figures to which they agree
+    int gapfig = 0;     // the same with z and s the parts of the reduced costs
+                        // max*(c + Qx) - A'y (the gap of x and y alone)
     bool ok = false;    // within inftol and sf_req, as the stopping rule asks
 };
 
@@ -140,13 +144,19 @@ prep *presolve(LP *lp, int opts = PO_ALL);
 // returns it.
 solcheck postsolve(const prep *ps, LP *lp);
 
-// Evaluates the record's x, y, z and s on its problem.
+// Evaluates the record's x, y, z and s on its problem with the solver's own measures:
+// violations of row sides and bounds; reduced costs of a sign no bound takes (for a
+// column with both bounds the residual of their split into z and s); products of the
+// duals with the distances to their bounds and sides (none for an equation).  Also the
+// figures of the duality gap when z and s are taken from the reduced costs instead.
 solcheck chksol(const LP *lp);
 
 // Writes the report: counts by reduction and pass, and every removed row and column with
 // its label and why.  Returns 0, or EOF when the file could not be written; a path that
 // cannot be opened ends the run (code 2), as for the other report files.
 int writeprep(const prep *ps, const LP *lp, const char *path);
+// The same into a file opened for writing, which it closes.
+int writeprep(const prep *ps, const LP *lp, std::FILE *fp);
 
 // Prints "presolve: removed R rows, C columns, N nonzeros (M reductions) in S seconds".
 void prep_summary(const prep *ps);

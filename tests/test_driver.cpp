@@ -97,6 +97,26 @@ TEST(Driver, BadOptionsAndBadFilesEndWithStatusOne) {
     EXPECT_EQ(empty.status, 1) << empty.out << empty.err;
 }
 
+// A value that does not parse whole, wraps around, or lies outside what the setting takes
+// is refused before anything is solved, never read as 0 or as another number.
+TEST(Driver, OptionValuesAreCheckedWhole) {
+    const std::string dir = scratch_dir("driver-values");
+    const std::string stem = write_nl(dir, "lp", small_lp());
+    for (const char *word : {"iterlim", "iterlim=", "iterlim=4294967296", "maxit=2147483648", "maxit=5x",
+                             "timlim=", "inftol=-1", "inftol=nan", "steplen=2", "steplen=1", "bndpush=-2",
+                             "sigfig=61"}) {
+        std::remove((stem + ".sol").c_str());
+        const run_result r = run(orva_bin() + " " + stem + " -AMPL " + word);
+        EXPECT_EQ(r.status, 1) << word << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find(word), std::string::npos) << word << "\n" << r.err;
+        EXPECT_FALSE(std::ifstream(stem + ".sol")) << word;
+    }
+    for (const char *word : {"iterlim=2147483647", "steplen=0.5", "bndpush=-1", "sigfig=60"}) {
+        const run_result r = run(orva_bin() + " " + stem + " -AMPL " + word);
+        EXPECT_EQ(r.status, 0) << word << "\n" << r.out << r.err;
+    }
+}
+
 TEST(Driver, ComplementarityProblemsAreRefused) {
     const std::string dir = scratch_dir("driver-mpec");
     nl_spec p = small_lp();

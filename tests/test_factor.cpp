@@ -326,6 +326,48 @@ TEST(Factor, TinyPivotRaisesEpsdiagUntilClosed) {
     closelp(lp);
 }
 
+TEST(Factor, StatusesAndPivotSigns) {
+    random_spec r{6, 10, 0.4};
+    r.seed = 5;
+    dense_problem p = random_problem(r);
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->epsnum = 1e-9;
+    std::vector<double> Dn(10, 1.0), Dm(6, 0.5), bx(10, 1.0), by(6, 2.0);
+    factorization f;
+    // Nothing factored yet: the right-hand side stays as it is.
+    EXPECT_EQ(f.solve(lp, Dn.data(), Dm.data(), bx.data(), by.data()), solve_status::no_factor);
+    EXPECT_EQ(bx[0], 1.0);
+    // Quasi-definite: negative column pivots, positive row pivots.
+    EXPECT_EQ(f.factor(lp, Dn.data(), Dm.data()), factor_status::ok);
+    const inertia in = f.pivot_signs();
+    EXPECT_EQ(in.negative, 10);
+    EXPECT_EQ(in.positive, 6);
+    EXPECT_EQ(in.zero, 0);
+    EXPECT_LT(f.largest_primal_pivot(16, 10), 0.0);
+    EXPECT_EQ(f.solve(lp, Dn.data(), Dm.data(), bx.data(), by.data()), solve_status::converged);
+    // A value that is not a number breaks the factorization down.
+    lp->A[0] = std::nan("");
+    EXPECT_EQ(f.factor(lp, Dn.data(), Dm.data()), factor_status::breakdown);
+    closelp(lp);
+
+    // A repeated row with zero Dm: dependent pivots.
+    p.A[3] = p.A[1];
+    lp = make_lp(p);
+    finish_lp(lp);
+    lp->verbose = 0;
+    lp->pdf = 1;
+    lp->epsnum = 1e-9;
+    Dn.assign(10, 1.0);
+    Dm.assign(6, 0.0);
+    f.analyse(lp);  // another pattern: the caller analyses it
+    EXPECT_EQ(f.factor(lp, Dn.data(), Dm.data()), factor_status::dependent);
+    EXPECT_GE(f.ndep(), 1);
+    EXPECT_EQ(f.pivot_signs().zero + f.pivot_signs().positive + f.pivot_signs().negative, 16);
+    closelp(lp);
+}
+
 TEST(Factor, ChangedSizesRebuildTheStructure) {
     random_spec r{8, 12, 0.3};
     LP *a = make_lp(random_problem(r));

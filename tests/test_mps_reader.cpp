@@ -386,6 +386,29 @@ TEST(MpsReader, CarriageReturnsAndLongLinesAreHandled) {
     EXPECT_EQ(lp->nz, 1);
     EXPECT_EQ(lp->c[0], 1.0);
     closelp(lp);
+
+    // A NUL byte in a line is a blank: the line keeps its length and the next line is read.
+    const std::string rows = small_rows.substr(0, small_rows.find(" L")) + " L  LIM" + std::string(1, '\0') + "\n" +
+                             small_rows.substr(small_rows.find(" E"));
+    lp = read_text(rows + small_columns + small_rhs + "ENDATA\n", &out);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(lp->m, 3);
+    EXPECT_EQ(entry(lp, 0, 1), -3.0);  // LIM, negated into G form
+    closelp(lp);
+}
+
+TEST(MpsReader, ObjectiveSenseSection) {
+    // The free layout's OBJSENSE section, with its word on the header line or the next,
+    // marks a maximisation as the writer's MAX line does.
+    const std::string head = "NAME          SMALL\n", rest = small_rows.substr(head.size());
+    for (const std::string sense : {"OBJSENSE\n    MAX\n", "OBJSENSE MAXIMIZE\n", "OBJSENSE\n    MIN\n"}) {
+        std::string out;
+        LP *lp = read_text(head + sense + rest + small_columns + "ENDATA\n", &out);
+        EXPECT_EQ(out, "") << sense;
+        EXPECT_EQ(lp->m, 3) << sense;
+        EXPECT_EQ(getparam("MAX") >= 0, sense.find("MAX") != std::string::npos) << sense;
+        closelp(lp);
+    }
 }
 
 TEST(MpsReader, InvalidNumbersAreReportedNotReadAsZero) {
@@ -486,6 +509,8 @@ TEST(MpsReader, RefusedFilesReturnTheirError) {
          36, "ORVA ERROR(36): columns out of order in QUADS section\n"},
         {small_rows + small_columns + "ENDATA\n" + small_rows + small_columns + "ENDATA\n", 11,
          "ORVA ERROR(11): second NAME line"},
+        // An input that ends before ROWS holds no problem.
+        {"NAME          X\n", 11, "ORVA ERROR(11): ROWS not found\n"},
     };
     for (const auto &c : cases) {
         const std::string path = mpstest::write_file(dir, "p.mps", c.text);
@@ -498,12 +523,16 @@ TEST(MpsReader, RefusedFilesReturnTheirError) {
         EXPECT_EQ(lp->m, 0);
         closelp(lp);
     }
-    LP *lp = openlp();
-    const char *args[] = {"/nonexistent/dir/p.mps"};
-    const std::optional<error> e = orva::testing::thrown_by([&] { readlp(1, args, lp); });
-    ASSERT_TRUE(e.has_value());
-    EXPECT_EQ(e->output(), "ORVA ERROR(2): cannot open file /nonexistent/dir/p.mps\n\n");
-    closelp(lp);
+    // A file that cannot be opened, and a folder, which cannot be read as a file.
+    for (const char *path : {"/nonexistent/dir/p.mps", "/"}) {
+        LP *lp = openlp();
+        const char *args[] = {path};
+        const std::optional<error> e = orva::testing::thrown_by([&] { readlp(1, args, lp); });
+        ASSERT_TRUE(e.has_value());
+        EXPECT_EQ(e->output(), std::string("ORVA ERROR(2): cannot ") + (path[1] ? "open" : "read") + " file " + path +
+                                   "\n\n");
+        closelp(lp);
+    }
     hash_free();
 }
 

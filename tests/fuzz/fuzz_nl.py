@@ -6,7 +6,8 @@ fault, saved with the file it came from.
     tests/fuzz/fuzz_nl.py SECONDS ORVA_BINARY OUTDIR SEED.nl... [--seed N]
 
 In the text form mutations act on whole lines: a number replaced by an extreme or small
-value, a line deleted, duplicated or cut short, a byte changed.  In the binary form bytes
+value, two numbers of a line swapped, a line deleted, duplicated or cut short, a byte
+changed.  In the binary form bytes
 after the header are changed or the file is cut short."""
 import os
 import random
@@ -30,7 +31,13 @@ def mutate(rng, data):
             toks = re.split(rb'(\s+)', lines[i])
             nums = [k for k, t in enumerate(toks) if re.fullmatch(rb'-?[0-9.eE+]+', t)]
             if nums:
-                toks[rng.choice(nums)] = rng.choice(VALUES + [str(rng.randint(-5, 50)).encode()])
+                if rng.random() < 0.2 and len(nums) > 1:
+                    # Two numbers of the line change places (a header count moved to
+                    # another field, a segment's index and count swapped).
+                    a, b = rng.sample(nums, 2)
+                    toks[a], toks[b] = toks[b], toks[a]
+                else:
+                    toks[rng.choice(nums)] = rng.choice(VALUES + [str(rng.randint(-5, 50)).encode()])
                 lines[i] = b''.join(toks)
         elif r < 0.6:
             del lines[i]
