@@ -293,17 +293,7 @@ int run_solve(LP *lp, const run_settings &s) {
     prep *ps = presolve(lp, s.presolve);
     const std::unique_ptr<prep, void (*)(prep *)> hold(ps, freeprep);
     if (lp->verbose >= 1) prep_summary(ps);
-    if (ps->status != 0) {
-        // Infeasible or unbounded: the solver's result without iterating.
-        lp->iter = 0;
-        if (lp->verbose >= 1) std::printf("presolve: %s\n", ps->reason.data());
-        if (lp->verbose >= 2) std::printf("----------------------\n%s\n", result_messages[ps->status]);
-        return ps->status;
-    }
-    const int status = solvelp(ps->red);
-    postsolve(ps, lp);
-    if (lp->verbose >= 2) opt_message(status);
-    return status;
+    return solve_presolved(ps, lp);
 }
 
 // Runs `body` with the GIL released and the library held, the library's standard output
