@@ -174,31 +174,7 @@ int run(int argc, char **argv) {
         prep *ps = presolve(lp, opts);
         if (lp->verbose >= 1) prep_summary(ps);
         if (prepout) prep_lost = !write_file(prepout, [&](std::FILE *fp) { return writeprep(ps, lp, fp); });
-        if (ps->status != 0) {
-            // Infeasible or unbounded: the solver's result without iterating.
-            status = ps->status;
-            lp->iter = 0;
-            if (lp->verbose >= 1) std::printf("presolve: %s\n", ps->reason.data());
-            if (lp->verbose >= 2) std::printf("----------------------\n%s\n", result_messages[status]);
-        } else {
-            status = solvelp(ps->red);
-            const solcheck ck = postsolve(ps, lp);
-            if (status == 0 && (!ck.ok || ck.gapfig < 3)) {
-                // The solver's tests passed on the reduced problem, but on the problem as
-                // read the point misses the tolerances, or its reduced costs leave a gap
-                // of more than 1e-3 (the solver's stopping test looks at the signs of the
-                // reduced costs of one-sided columns, not at their bound duals): no claim
-                // of optimality.
-                status = 1;
-                if (lp->verbose >= 1)
-                    std::printf("postsolve: not optimal on the problem as read (objectives agree to %d figures, "
-                                "%d by the reduced costs)\n",
-                                ck.sigfig, ck.gapfig);
-            }
-            // The check stands between the solver's message and the closing lines:
-            // the message once more, so that it stays the line before them.
-            if (lp->verbose >= 2) opt_message(status);
-        }
+        status = solve_presolved(ps, lp);
         freeprep(ps);
     } else {
         if (prepout) {

@@ -147,6 +147,14 @@ prep *presolve(LP *lp, int opts = PO_DEFAULT);
 // returns it.
 solcheck postsolve(const prep *ps, LP *lp);
 
+// Solves the reduced problem of `ps` and restores its solution into `lp` (the record
+// presolve reduced): when presolve itself decided (infeasible or unbounded) its result
+// without iterating; otherwise solvelp on ps->red, then postsolve, whose check on the
+// problem as read turns an optimal result it refutes into 1 (suboptimal).  Prints, at
+// lp->verbose 1 and above, what presolve decided or why the check refuted, and at 2 and
+// above the final message.  Returns the result code.
+int solve_presolved(prep *ps, LP *lp);
+
 // Evaluates the record's x, y, z and s on its problem with the solver's own measures:
 // violations of row sides and bounds; reduced costs of a sign no bound takes (for a
 // column with both bounds the residual of their split into z and s); products of the
