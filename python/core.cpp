@@ -168,7 +168,7 @@ int python_st_rule(LP *lp) {
 
 // Settings of a solve that are not fields of the record.
 struct run_settings {
-    int presolve = PO_ALL;
+    int presolve = PO_DEFAULT;  // the reductions orva-mps uses by default
     double timlim = INF;  // processor seconds from the start of the solve
 };
 
