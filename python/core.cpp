@@ -134,6 +134,22 @@ void to_sys_stdout(std::string_view text) {
     }
 }
 
+// Whether Python's sys.stdout writes on file descriptor 1 itself (a terminal, a pipe, a
+// file), after flushing it.  The library's output then goes there directly: relaying it
+// would feed what the relay writes back into its own pipe.
+bool sys_stdout_is_fd1() {
+    try {
+        py::object out = py::module_::import("sys").attr("stdout");
+        if (out.is_none()) return false;
+        out.attr("flush")();
+        return py::cast<int>(out.attr("fileno")()) == 1;
+    } catch (py::error_already_set &) {
+        return false;  // no descriptor of its own (io.StringIO, a notebook's stream)
+    } catch (py::cast_error &) {
+        return false;
+    }
+}
+
 // SIGINT goes to the library's handler while it lives; the disposition it found is put
 // back when it goes.
 class sigint_to_library {
@@ -382,7 +398,7 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
 
     solution sol;
     std::function<void(std::string_view)> sink;
-    if (verbose != 0) sink = to_sys_stdout;
+    if (verbose != 0 && !sys_stdout_is_fd1()) sink = to_sys_stdout;
     in_library(std::move(sink), [&] {
         // The settings orva-mps solves with, then the caller's.
         run_settings rs;
@@ -423,6 +439,7 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
             sol.status = run_solve(lp, rs);
         }
         sol.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::fflush(stdout);
         sol.interrupted = interrupted != 0;
         interrupted = 0;
         take_solution(lp, sol);

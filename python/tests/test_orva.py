@@ -2,6 +2,7 @@
 import os
 import signal
 import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -139,6 +140,13 @@ def test_log_only_when_verbose(capsys):
     orva.solve_lp([1, 1], A_ub=[[-1, -1]], b_ub=[-1], verbose=2)
     out = capsys.readouterr().out
     assert "Iter |  Obj Value" in out and out.rstrip().endswith("OPTIMAL SOLUTION FOUND")
+    # With sys.stdout on descriptor 1 the log goes there directly, once, in order.
+    script = ("import orva; print('before'); "
+              "orva.solve_lp([1, 1], A_ub=[[-1, -1]], b_ub=[-1], verbose=1); print('after')")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
+    lines = out.splitlines()
+    assert lines[0] == "before" and lines[1].startswith("presolve: removed") and lines[-1] == "after"
+    assert [w.split()[0] for w in lines[2:-1]] == [str(k) for k in range(1, len(lines) - 2)]
 
 
 class _InterruptingStdout:
