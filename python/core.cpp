@@ -45,6 +45,7 @@
 #include "lp/alloc.h"
 #include "lp/error.h"
 #include "lp/lp.h"
+#include "lp/ranges.h"
 #include "presolve/presolve.h"
 
 namespace py = pybind11;
@@ -259,7 +260,15 @@ double option_value(const option &o, py::handle value) {
         throw py::type_error("option " + name + " takes a real number");
     const double v = PyFloat_AsDouble(value.ptr());
     if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    if (std::isnan(v)) throw py::value_error("option " + name + " is not a number");
+    return v;
+}
+
+// A value of option `o`, checked against the values its setting takes; ValueError (with
+// the reader's words for it) when it takes others.
+double checked_value(const option &o, py::handle value) {
+    const double v = option_value(o, value);
+    char why[160];
+    if (!setting_in_range(o.name, v, why, sizeof why)) throw py::value_error(std::string("option ") + why);
     return v;
 }
 
@@ -390,7 +399,7 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
         const std::string name = py::str(key);
         const option *o = find_option(name);
         if (!o) throw py::value_error("unknown option " + name);
-        settings.emplace_back(o, option_value(*o, value));
+        settings.emplace_back(o, checked_value(*o, value));
     }
     int verbose = 0;
     for (const auto &[o, v] : settings)
