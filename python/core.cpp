@@ -185,7 +185,7 @@ int python_st_rule(LP *lp) {
 
 // Settings of a solve that are not fields of the record.
 struct run_settings {
-    int presolve = PO_ALL;
+    int presolve = 0;     // the reductions of presolve (0: none)
     double timlim = INF;  // processor seconds from the start of the solve
 };
 
@@ -412,6 +412,7 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
         // The settings orva-mps solves with, then the caller's.
         run_settings rs;
         reset_opns();
+        rs.presolve = findkey("presolve")->ival;
         const lp_ptr record(openlp());
         LP *lp = record.get();
         set_opns(lp);
