@@ -151,8 +151,8 @@ bool sys_stdout_is_fd1() {
     }
 }
 
-// SIGINT goes to the library's handler while it lives; the disposition it found is put
-// back when it goes.
+// SIGINT goes to the library's handler while it lives (solvelp installs it too); the
+// disposition it found is put back when it goes.
 class sigint_to_library {
 public:
     sigint_to_library() {
@@ -174,13 +174,23 @@ private:
     bool saved_ok_ = false;
 };
 
-// The stopping rule of a solve from Python: the default rule's verdict, flushing the
-// log line just printed; a raised interrupt flag stops the solve at once (code 6), with
-// no prompt on the terminal.
-int python_st_rule(LP *lp) {
+// The stopping rules of a solve from Python: the default rule's verdict, flushing the log
+// line just printed.  The first never looks at the interrupt flag (SIGINT is ignored in
+// this process); the second stops the solve at once when it is up (code 6), with no
+// prompt on the terminal.
+int rule_ignoring_interrupts(LP *lp) {
     const int code = st_verdict(lp);
     if (lp->verbose != 0) std::fflush(stdout);
+    return code;
+}
+int rule_stopping_on_interrupt(LP *lp) {
+    const int code = rule_ignoring_interrupts(lp);
     return interrupted ? 6 : code;
+}
+
+bool sigint_ignored() {
+    struct sigaction now {};
+    return sigaction(SIGINT, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
 }
 
 // Settings of a solve that are not fields of the record.
@@ -439,7 +449,8 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
             lp->iQ = record_copy("iQ", iQ);
             lp->kQ = record_copy("kQ", kQ);
         }
-        lp->st_rule = python_st_rule;
+        const bool ignored = sigint_ignored();
+        lp->st_rule = ignored ? rule_ignoring_interrupts : rule_stopping_on_interrupt;
 
         const auto start = std::chrono::steady_clock::now();
         {
@@ -450,7 +461,7 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
         }
         sol.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::fflush(stdout);
-        sol.interrupted = interrupted != 0;
+        sol.interrupted = interrupted != 0 && !ignored;
         interrupted = 0;
         take_solution(lp, sol);
     });

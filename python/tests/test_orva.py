@@ -180,6 +180,14 @@ def test_ctrl_c_raises_keyboard_interrupt(monkeypatch):
         for _ in range(10**6):
             pass
     assert orva.solve_lp(c, A_ub, b_ub, A_eq, b_eq, bounds).success
+    # A process that ignores SIGINT goes on ignoring it.
+    monkeypatch.setattr("sys.stdout", _InterruptingStdout())
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        assert orva.solve_lp(c, A_ub, b_ub, A_eq, b_eq, bounds, verbose=1).success
+        assert signal.getsignal(signal.SIGINT) == signal.SIG_IGN
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 def test_threads_and_repeated_solves_do_not_leak():
