@@ -7,8 +7,8 @@
 --lp: each .mps file is read with orva.read_mps, turned into scipy.optimize.linprog's arrays
 (A_ub, b_ub, A_eq, b_eq, bounds; matrices as scipy.sparse) and solved by orva.solve_lp and by
 linprog(method="highs"); it agrees when the objectives are within 1e-6 relative (to max(1,|f|)).
---qp: each .qps/.mps file is solved by orva.solve(orva.read_mps(FILE)) and compared with the
-folder's MANIFEST.csv (optimal_objective) to 1e-6 relative.  Problems with more than N nonzeros
+--qp: each .qps/.mps file is read with orva.read_mps, solved by orva.solve_qp on its arrays
+(P, q, A, l, u, lb, ub; the objective constant added) and compared with the folder's MANIFEST.csv (optimal_objective) to 1e-6 relative.  Problems with more than N nonzeros
 (manifest) are skipped.  One line per problem, then "lp: agree K of N" / "qp: solved K of N".
 --csv writes problem,solver,status,objective,seconds rows (bench/profile.py reads them).
 """
@@ -100,7 +100,10 @@ def main():
                 skipped += 1
                 continue
             total += 1
-            r = orva.solve(orva.read_mps(f), timlim=args.timlim)
+            p = orva.read_mps(f)
+            sign = -1.0 if p.maximize else 1.0
+            r = orva.solve_qp(sign * p.P, sign * p.q, p.A, p.l, p.u, p.lb, p.ub, timlim=args.timlim)
+            r.primal_objective = sign * r.primal_objective + p.offset
             opt = man.get(name, {}).get("optimal_objective")
             e = relerr(r.primal_objective, float(opt)) if opt else float("nan")
             ok = r.success and (not opt or e <= 1e-6)

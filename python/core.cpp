@@ -45,6 +45,7 @@
 #include "lp/alloc.h"
 #include "lp/error.h"
 #include "lp/lp.h"
+#include "lp/ranges.h"
 #include "presolve/presolve.h"
 
 namespace py = pybind11;
@@ -134,8 +135,24 @@ void to_sys_stdout(std::string_view text) {
     }
 }
 
-// SIGINT goes to the library's handler while it lives; the disposition it found is put
-// back when it goes.
+// Whether Python's sys.stdout writes on file descriptor 1 itself (a terminal, a pipe, a
+// file), after flushing it.  The library's output then goes there directly: relaying it
+// would feed what the relay writes back into its own pipe.
+bool sys_stdout_is_fd1() {
+    try {
+        py::object out = py::module_::import("sys").attr("stdout");
+        if (out.is_none()) return false;
+        out.attr("flush")();
+        return py::cast<int>(out.attr("fileno")()) == 1;
+    } catch (py::error_already_set &) {
+        return false;  // no descriptor of its own (io.StringIO, a notebook's stream)
+    } catch (py::cast_error &) {
+        return false;
+    }
+}
+
+// SIGINT goes to the library's handler while it lives (solvelp installs it too); the
+// disposition it found is put back when it goes.
 class sigint_to_library {
 public:
     sigint_to_library() {
@@ -157,18 +174,28 @@ private:
     bool saved_ok_ = false;
 };
 
-// The stopping rule of a solve from Python: the default rule's verdict, flushing the
-// log line just printed; a raised interrupt flag stops the solve at once (code 6), with
-// no prompt on the terminal.
-int python_st_rule(LP *lp) {
+// The stopping rules of a solve from Python: the default rule's verdict, flushing the log
+// line just printed.  The first never looks at the interrupt flag (SIGINT is ignored in
+// this process); the second stops the solve at once when it is up (code 6), with no
+// prompt on the terminal.
+int rule_ignoring_interrupts(LP *lp) {
     const int code = st_verdict(lp);
     if (lp->verbose != 0) std::fflush(stdout);
+    return code;
+}
+int rule_stopping_on_interrupt(LP *lp) {
+    const int code = rule_ignoring_interrupts(lp);
     return interrupted ? 6 : code;
+}
+
+bool sigint_ignored() {
+    struct sigaction now {};
+    return sigaction(SIGINT, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
 }
 
 // Settings of a solve that are not fields of the record.
 struct run_settings {
-    int presolve = PO_DEFAULT;  // the reductions orva-mps uses by default
+    int presolve = 0;     // the reductions of presolve (0: none)
     double timlim = INF;  // processor seconds from the start of the solve
 };
 
@@ -243,7 +270,15 @@ double option_value(const option &o, py::handle value) {
         throw py::type_error("option " + name + " takes a real number");
     const double v = PyFloat_AsDouble(value.ptr());
     if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    if (std::isnan(v)) throw py::value_error("option " + name + " is not a number");
+    return v;
+}
+
+// A value of option `o`, checked against the values its setting takes; ValueError (with
+// the reader's words for it) when it takes others.
+double checked_value(const option &o, py::handle value) {
+    const double v = option_value(o, value);
+    char why[160];
+    if (!setting_in_range(o.name, v, why, sizeof why)) throw py::value_error(std::string("option ") + why);
     return v;
 }
 
@@ -374,7 +409,7 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
         const std::string name = py::str(key);
         const option *o = find_option(name);
         if (!o) throw py::value_error("unknown option " + name);
-        settings.emplace_back(o, option_value(*o, value));
+        settings.emplace_back(o, checked_value(*o, value));
     }
     int verbose = 0;
     for (const auto &[o, v] : settings)
@@ -382,11 +417,12 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
 
     solution sol;
     std::function<void(std::string_view)> sink;
-    if (verbose != 0) sink = to_sys_stdout;
+    if (verbose != 0 && !sys_stdout_is_fd1()) sink = to_sys_stdout;
     in_library(std::move(sink), [&] {
         // The settings orva-mps solves with, then the caller's.
         run_settings rs;
         reset_opns();
+        rs.presolve = findkey("presolve")->ival;
         const lp_ptr record(openlp());
         LP *lp = record.get();
         set_opns(lp);
@@ -413,7 +449,8 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
             lp->iQ = record_copy("iQ", iQ);
             lp->kQ = record_copy("kQ", kQ);
         }
-        lp->st_rule = python_st_rule;
+        const bool ignored = sigint_ignored();
+        lp->st_rule = ignored ? rule_ignoring_interrupts : rule_stopping_on_interrupt;
 
         const auto start = std::chrono::steady_clock::now();
         {
@@ -423,7 +460,8 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
             sol.status = run_solve(lp, rs);
         }
         sol.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        sol.interrupted = interrupted != 0;
+        std::fflush(stdout);
+        sol.interrupted = interrupted != 0 && !ignored;
         interrupted = 0;
         take_solution(lp, sol);
     });

@@ -2,6 +2,7 @@
 import os
 import signal
 import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -96,7 +97,8 @@ def test_statuses_and_options():
     (lambda: orva.solve_lp([1], iterlim=5, colour=2), ValueError, "unknown option colour"),
     (lambda: orva.solve_lp([1], iterlim=2.5), TypeError, "integer"),
     (lambda: orva.solve_lp([1], convex=1), TypeError, "flag"),
-    (lambda: orva.solve_lp([1], inftol=float("nan")), ValueError, "not a number"),
+    (lambda: orva.solve_lp([1], inftol=float("nan")), ValueError, "inftol takes numbers only"),
+    (lambda: orva.solve_lp([1], steplen=1.5), ValueError, "steplen takes values above 0 below 1"),
     (lambda: orva.solve_qp([[1, 1], [0, 1]], [0, 0]), ValueError, "symmetric"),
     (lambda: orva.solve_qp(None, [0, 0], [[1, 1]], [2], [1]), orva.OrvaError, "ORVA ERROR(31)"),
     (lambda: orva.read_mps("/nonexistent.mps"), orva.OrvaError, "ORVA ERROR(2): cannot open file"),
@@ -139,6 +141,13 @@ def test_log_only_when_verbose(capsys):
     orva.solve_lp([1, 1], A_ub=[[-1, -1]], b_ub=[-1], verbose=2)
     out = capsys.readouterr().out
     assert "Iter |  Obj Value" in out and out.rstrip().endswith("OPTIMAL SOLUTION FOUND")
+    # With sys.stdout on descriptor 1 the log goes there directly, once, in order.
+    script = ("import orva; print('before'); "
+              "orva.solve_lp([1, 1], A_ub=[[-1, -1]], b_ub=[-1], verbose=1); print('after')")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
+    lines = out.splitlines()
+    assert lines[0] == "before" and lines[1].startswith("presolve: removed") and lines[-1] == "after"
+    assert [w.split()[0] for w in lines[2:-1]] == [str(k) for k in range(1, len(lines) - 2)]
 
 
 class _InterruptingStdout:
@@ -171,6 +180,14 @@ def test_ctrl_c_raises_keyboard_interrupt(monkeypatch):
         for _ in range(10**6):
             pass
     assert orva.solve_lp(c, A_ub, b_ub, A_eq, b_eq, bounds).success
+    # A process that ignores SIGINT goes on ignoring it.
+    monkeypatch.setattr("sys.stdout", _InterruptingStdout())
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        assert orva.solve_lp(c, A_ub, b_ub, A_eq, b_eq, bounds, verbose=1).success
+        assert signal.getsignal(signal.SIGINT) == signal.SIG_IGN
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 def test_threads_and_repeated_solves_do_not_leak():
