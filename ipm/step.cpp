@@ -102,12 +102,13 @@ void copy_iterate(run &R, bool to_saved) {
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
         double *var = lp->*S->var, *var0 = (R.*S->var0).get();
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
             copy(var, var0, k);
-            for (const pair_slot &P : S->pairs)
+            for (const pair_arrays &P : pa)
                 if (cls[k] & P.mask) {
-                    copy(lp->*P.slack, (R.*P.slack0).get(), k);
-                    copy(lp->*P.dual, (R.*P.dual0).get(), k);
+                    copy(P.slack, P.slack0, k);
+                    copy(P.dual, P.dual0, k);
                 }
         }
     }
@@ -129,12 +130,13 @@ void move(run &R, double ahp, double ahd) {
         const double hv = S->var_primal ? ahp : ahd;
         double *var = lp->*S->var;
         const double *var0 = (R.*S->var0).get(), *dvar = (R.*S->dvar).get();
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
             var[k] = var0[k] + dvar[k] / hv;
-            for (const pair_slot &P : S->pairs)
+            for (const pair_arrays &P : pa)
                 if (cls[k] & P.mask) {
-                    (lp->*P.slack)[k] = floored((R.*P.slack0)[k] + (R.*P.dslack)[k] / ahp);
-                    (lp->*P.dual)[k] = floored((R.*P.dual0)[k] + (R.*P.ddual)[k] / ahd);
+                    P.slack[k] = floored(P.slack0[k] + P.dslack[k] / ahp);
+                    P.dual[k] = floored(P.dual0[k] + P.ddual[k] / ahd);
                 }
         }
     }
@@ -143,15 +145,15 @@ void move(run &R, double ahp, double ahd) {
 // Logarithmic barrier of the slacks, entry by entry, the variables first and then the
 // rows (the row slacks are left out in eqqp mode, where they are zero).
 double barrier(const run &R) {
-    const LP *lp = R.lp;
     double B = 0.0;
     for (const side_slots *S : {&column_side, &row_side}) {
         if (S->rows && R.eqqp) break;
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k)
-            for (const pair_slot &P : S->pairs)
-                if (cls[k] & P.mask) B -= std::log((lp->*P.slack)[k]);
+            for (const pair_arrays &P : pa)
+                if (cls[k] & P.mask) B -= std::log(P.slack[k]);
     }
     return B;
 }
@@ -161,15 +163,18 @@ double barrier(const run &R) {
 double merit_slope(const run &R, double mu) {
     const LP *lp = R.lp;
     double D0 = 0.0;
+    const auto cols = pair_arrays_of(R, column_side);
     for (int j = 0; j < R.n; ++j) {
         D0 += R.dx[j] * lp->max * (lp->c[j] + R.Qx[j]);
-        for (const pair_slot &P : column_side.pairs)
-            if (lp->bndmark[j] & P.mask) D0 -= mu * (R.*P.dslack)[j] / (lp->*P.slack)[j];
+        for (const pair_arrays &P : cols)
+            if (lp->bndmark[j] & P.mask) D0 -= mu * P.dslack[j] / P.slack[j];
     }
-    if (!R.eqqp)
+    if (!R.eqqp) {
+        const auto rows = pair_arrays_of(R, row_side);
         for (int i = 0; i < R.m; ++i)
-            for (const pair_slot &P : row_side.pairs)
-                if (lp->rngmark[i] & P.mask) D0 -= mu * (R.*P.dslack)[i] / (lp->*P.slack)[i];
+            for (const pair_arrays &P : rows)
+                if (lp->rngmark[i] & P.mask) D0 -= mu * P.dslack[i] / P.slack[i];
+    }
     return D0;
 }
 
