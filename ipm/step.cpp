@@ -57,9 +57,10 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
             const int k = lp->sdpblock[b];
             const long long len = static_cast<long long>(k) * (k + 1) / 2;
             if (k <= 0 || off + len > n) break;  // the list does not fit x: test no further
-            double **M = xrealloc<double *>(nullptr, "A", "n", k);
-            M[0] = xrealloc<double>(nullptr, "A[0]", "n*n", static_cast<long long>(k) * k);
-            for (int i = 1; i < k; ++i) M[i] = M[0] + static_cast<long long>(i) * k;
+            const owned<double *> rows(xrealloc<double *>(nullptr, "A", "n", k));
+            const owned<double> block(xrealloc<double>(nullptr, "A[0]", "n*n", static_cast<long long>(k) * k));
+            double **M = rows.get();
+            for (int i = 0; i < k; ++i) M[i] = block.get() + static_cast<long long>(i) * k;
             for (int tries = 0;; ++tries) {
                 long long e = off;
                 for (int j = 0; j < k; ++j)
@@ -82,8 +83,6 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
                 std::printf("shortening because of %d in %d\n", bad, b);
                 ++shortened;
             }
-            std::free(M[0]);
-            std::free(M);
             off += len;
         }
     }
@@ -105,12 +104,13 @@ void copy_iterate(run &R, bool to_saved) {
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
         double *var = lp->*S->var, *var0 = (R.*S->var0).get();
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
             copy(var, var0, k);
-            for (const pair_slot &P : S->pairs)
+            for (const pair_arrays &P : pa)
                 if (cls[k] & P.mask) {
-                    copy(lp->*P.slack, (R.*P.slack0).get(), k);
-                    copy(lp->*P.dual, (R.*P.dual0).get(), k);
+                    copy(P.slack, P.slack0, k);
+                    copy(P.dual, P.dual0, k);
                 }
         }
     }
@@ -132,12 +132,13 @@ void move(run &R, double ahp, double ahd) {
         const double hv = S->var_primal ? ahp : ahd;
         double *var = lp->*S->var;
         const double *var0 = (R.*S->var0).get(), *dvar = (R.*S->dvar).get();
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
             var[k] = var0[k] + dvar[k] / hv;
-            for (const pair_slot &P : S->pairs)
+            for (const pair_arrays &P : pa)
                 if (cls[k] & P.mask) {
-                    (lp->*P.slack)[k] = floored((R.*P.slack0)[k] + (R.*P.dslack)[k] / ahp);
-                    (lp->*P.dual)[k] = floored((R.*P.dual0)[k] + (R.*P.ddual)[k] / ahd);
+                    P.slack[k] = floored(P.slack0[k] + P.dslack[k] / ahp);
+                    P.dual[k] = floored(P.dual0[k] + P.ddual[k] / ahd);
                 }
         }
     }
@@ -146,15 +147,15 @@ void move(run &R, double ahp, double ahd) {
 // Logarithmic barrier of the slacks, entry by entry, the variables first and then the
 // rows (the row slacks are left out in eqqp mode, where they are zero).
 double barrier(const run &R) {
-    const LP *lp = R.lp;
     double B = 0.0;
     for (const side_slots *S : {&column_side, &row_side}) {
         if (S->rows && R.eqqp) break;
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k)
-            for (const pair_slot &P : S->pairs)
-                if (cls[k] & P.mask) B -= std::log((lp->*P.slack)[k]);
+            for (const pair_arrays &P : pa)
+                if (cls[k] & P.mask) B -= std::log(P.slack[k]);
     }
     return B;
 }
@@ -164,15 +165,18 @@ double barrier(const run &R) {
 double merit_slope(const run &R, double mu) {
     const LP *lp = R.lp;
     double D0 = 0.0;
+    const auto cols = pair_arrays_of(R, column_side);
     for (int j = 0; j < R.n; ++j) {
         D0 += R.dx[j] * lp->max * (lp->c[j] + R.Qx[j]);
-        for (const pair_slot &P : column_side.pairs)
-            if (lp->bndmark[j] & P.mask) D0 -= mu * (R.*P.dslack)[j] / (lp->*P.slack)[j];
+        for (const pair_arrays &P : cols)
+            if (lp->bndmark[j] & P.mask) D0 -= mu * P.dslack[j] / P.slack[j];
     }
-    if (!R.eqqp)
+    if (!R.eqqp) {
+        const auto rows = pair_arrays_of(R, row_side);
         for (int i = 0; i < R.m; ++i)
-            for (const pair_slot &P : row_side.pairs)
-                if (lp->rngmark[i] & P.mask) D0 -= mu * (R.*P.dslack)[i] / (lp->*P.slack)[i];
+            for (const pair_arrays &P : rows)
+                if (lp->rngmark[i] & P.mask) D0 -= mu * P.dslack[i] / P.slack[i];
+    }
     return D0;
 }
 

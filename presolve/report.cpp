@@ -52,6 +52,10 @@ int writeprep(const prep *ps, const LP *lp, const char *path) {
         std::snprintf(msg, sizeof msg, "cannot open file %s\n", path);
         my_exit(2, msg);
     }
+    return writeprep(ps, lp, fp);
+}
+
+int writeprep(const prep *ps, const LP *lp, std::FILE *fp) {
     const totals t = count(ps);
     std::fprintf(fp, "PRESOLVE REPORT %s\n", lp->name);
     std::fprintf(fp, "original problem: %d rows, %d columns, %lld nonzeros\n", ps->m, ps->n, ps->nz);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cctype>
 #include <ostream>
 #include <string>
@@ -78,12 +79,13 @@ const std::vector<round_trip> &cases() {
          false},
         // 2x0 + 2x1 >= 6 is parallel to x0 + x1 >= 2 and tighter: x = (3, 0), y = (0, 0.5).
         {"duplicate", prob(2, 2, {{1, 1}, {2, 2}}, {2, 6}, {inf, inf}, {1, 2}), PO_BASIC, {PW_DUPLICATE}, true},
-        // x2 free only in x0 + x1 + x2 = 4: x = (0, 0, 4), y = (0.5, 0).
-        {"free column singleton", prob(2, 3, {{1, 1, 1}, {1, -1, 0}}, {4, -2}, {0, inf}, {1, 1, 0.5}, {0, 0, -inf}),
+        // x2 free only in x0 + x1 + x2 = 4, x0 >= 1: x = (1, 0, 3), y = (0.5, 0).
+        {"free column singleton", prob(2, 3, {{1, 1, 1}, {1, -1, 0}}, {4, -2}, {0, inf}, {1, 1, 0.5}, {1, 0, -inf}),
          PO_BASIC | PO_COLSING, {PW_FREECOL}, true},
-        // x0 in [0, 10] only in x0 + x1 + x2 = 2 with x1, x2 in [0, 1]: x = (2, 0, 0).
+        // x0 in [0, 10] only in x0 + x1 + x2 = 2 with x1 in [0.5, 1], x2 in [0, 1]:
+        // x = (1.5, 0.5, 0).
         {"implied-free column singleton",
-         prob(2, 3, {{1, 1, 1}, {0, 1, -1}}, {2, -0.5}, {0, inf}, {1, 3, 2}, {0, 0, 0}, {10, 1, 1}), PO_BASIC | PO_COLSING,
+         prob(2, 3, {{1, 1, 1}, {0, 1, -1}}, {2, -0.5}, {0, inf}, {1, 3, 2}, {0, 0.5, 0}, {10, 1, 1}), PO_BASIC | PO_COLSING,
          {PW_IMPLFREE}, true},
         // x0 - x1 = 1 with x0 <= 2.5: x1 <= 1.5 holds at the optimum x = (2.5, 1.5, 1).
         {"doubleton", prob(2, 3, {{1, -1, 0}, {1, 1, 1}}, {1, 5}, {0, inf}, {2, 1, 3}, {0, 0, 0}, {2.5, inf, inf}),
@@ -196,4 +198,33 @@ TEST(Presolve, PassesOnWhatItDoesNotTake) {
     EXPECT_EQ(ps->red->r[0], -1);
     freeprep(ps);
     closelp(lp);
+}
+
+TEST(Presolve, CheckSeesTheGapThatBoundDualsHide) {
+    // min x over x >= 0 at x = 5 with z = 0: the solver's measures pass (no reduced cost of
+    // the wrong sign, no product), the reduced cost 1 leaves a gap of 5.
+    LP *lp = quiet(prob(0, 1, {}, {}, {}, {1}));
+    lp->x = static_cast<double *>(std::calloc(1, sizeof(double)));
+    lp->z = static_cast<double *>(std::calloc(1, sizeof(double)));
+    lp->s = static_cast<double *>(std::calloc(1, sizeof(double)));
+    lp->x[0] = 5;
+    solcheck ck = chksol(lp);
+    EXPECT_TRUE(ck.ok);
+    EXPECT_EQ(ck.gapfig, 0);
+    lp->x[0] = 0;
+    ck = chksol(lp);
+    EXPECT_GE(ck.gapfig, 8);
+    closelp(lp);
+}
+
+TEST(Presolve, NoOptimalClaimWithAWrongObjective) {
+    // forplan: the solver's stopping test passes on the reduced problem at a point 20 %
+    // off the optimum, whose reduced costs show it.
+    if (!orva::testing::have_shared_data()) GTEST_SKIP() << "no shared test data";
+    const auto r = orva::testing::run(orva::testing::bin("orva-mps") + " verbose=1 " +
+                                      orva::testing::shared_data("lp/forplan.mps"));
+    const double obj = std::atof(r.out.c_str() + r.out.rfind("primal objective: ") + 18);
+    if (r.out.find("\nOPTIMAL SOLUTION FOUND\nprimal objective") != std::string::npos) {
+        EXPECT_NEAR(obj, -664.21896127, 664.2e-6) << r.out;
+    }
 }
