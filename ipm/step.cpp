@@ -180,6 +180,25 @@ double merit_slope(const run &R, double mu) {
     return D0;
 }
 
+// Unboundedness of a linear problem along the final direction, from its ratios: 7 when
+// the primal can move without limit (feasible, improving the objective), 8 when the dual
+// can; -1 otherwise.
+int unbounded(const run &R, double ap, double ad) {
+    const LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
+    if (ap <= -1e-12 && lp->primal_inf <= lp->inftol && lp->max * dotprod(lp->c, R.dx.get(), n) < -1e-15)
+        return 7;
+    if (ad <= -1e-12 && lp->dual_inf <= lp->inftol) {
+        const double gain = dotprodm(lp->b, R.dy.get(), m, rng, HAS_W) +
+                            dotprodm(lp->l, R.dz.get(), n, bnd, LOWER | BOXED) -
+                            dotprodm(lp->u, R.ds.get(), n, bnd, UPPER | BOXED) -
+                            dotprodm(lp->r, R.dq.get(), m, rng, RANGE);
+        if (gain > 1e-15) return 8;
+    }
+    return -1;
+}
+
 } // namespace
 
 void restore(run &R) {
@@ -190,24 +209,14 @@ void restore(run &R) {
 
 int take_step(run &R) {
     LP *lp = R.lp;
-    const int m = R.m, n = R.n;
 
     // Ratios of the final direction and the unboundedness tests of linear problems.
     double ap = R.ap_pred, ad = R.ad_pred;
     if (R.corrected) {
         ratio_test(R, -1e-12, lp->honor_bnds != 0, ap, ad);
         if (lp->qnz == 0) {
-            const int *bnd = lp->bndmark, *rng = lp->rngmark;
-            if (ap <= -1e-12 && lp->primal_inf <= lp->inftol &&
-                lp->max * dotprod(lp->c, R.dx.get(), n) < -1e-15)
-                return 7;
-            if (ad <= -1e-12 && lp->dual_inf <= lp->inftol) {
-                const double gain = dotprodm(lp->b, R.dy.get(), m, rng, HAS_W) +
-                                    dotprodm(lp->l, R.dz.get(), n, bnd, LOWER | BOXED) -
-                                    dotprodm(lp->u, R.ds.get(), n, bnd, UPPER | BOXED) -
-                                    dotprodm(lp->r, R.dq.get(), m, rng, RANGE);
-                if (gain > 1e-15) return 8;
-            }
+            const int verdict = unbounded(R, ap, ad);
+            if (verdict > 0) return verdict;
         }
     }
 
