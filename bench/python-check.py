@@ -2,14 +2,16 @@
 """Checks the Python module on folders of MPS/QPS problems.
 
     PYTHONPATH=build/python python3 bench/python-check.py [--lp FOLDER] [--qp FOLDER]
-        [--max-nnz N] [--timlim SEC] [--csv FILE]
+        [--max-nnz N] [--skip NAME,...] [--timlim SEC] [--csv FILE]
 
 --lp: each .mps file is read with orva.read_mps, turned into scipy.optimize.linprog's arrays
 (A_ub, b_ub, A_eq, b_eq, bounds; matrices as scipy.sparse) and solved by orva.solve_lp and by
 linprog(method="highs"); it agrees when the objectives are within 1e-6 relative (to max(1,|f|)).
 --qp: each .qps/.mps file is read with orva.read_mps, solved by orva.solve_qp on its arrays
-(P, q, A, l, u, lb, ub; the objective constant added) and compared with the folder's MANIFEST.csv (optimal_objective) to 1e-6 relative.  Problems with more than N nonzeros
-(manifest) are skipped.  One line per problem, then "lp: agree K of N" / "qp: solved K of N".
+(P, q, A, l, u, lb, ub and the objective constant as offset) and compared with the folder's
+MANIFEST.csv (optimal_objective) to 1e-6 relative.  Problems with more than N nonzeros
+(manifest) are skipped, and so are the --skip names.  One line per problem, then
+"lp: agree K of N" / "qp: solved K of N".
 --csv writes problem,solver,status,objective,seconds rows (bench/profile.py reads them).
 """
 import argparse
@@ -49,12 +51,12 @@ def linprog_arrays(p):
     return sign * p.q, A_ub, b_ub, p.A[eq], p.l[eq], bounds
 
 
-def problems(folder, exts, man, max_nnz):
+def problems(folder, exts, man, max_nnz, skip):
     files = sorted(f for e in exts for f in glob.glob(os.path.join(folder, "*." + e)))
     for f in files:
         name = os.path.splitext(os.path.basename(f))[0]
         nnz = int(man.get(name, {}).get("nonzeros") or 0)
-        yield name, f, max_nnz and nnz > max_nnz
+        yield name, f, (max_nnz and nnz > max_nnz) or name in skip
 
 
 def main():
@@ -64,15 +66,17 @@ def main():
     ap.add_argument("--max-nnz", type=int, default=0)
     ap.add_argument("--timlim", type=float, default=600.0)
     ap.add_argument("--csv")
+    ap.add_argument("--skip", default="", help="names of problems to leave out, comma-separated")
     args = ap.parse_args()
     rows = []
     failed = False
+    skip = set(filter(None, args.skip.split(",")))
     if args.lp:
         man = manifest(args.lp)
         agree = total = skipped = 0
         print(f"{'problem':<12} {'orva':<24} {'objective':>22} {'highs':>22} {'relerr':>8} {'s orva':>7} {'s highs':>7}")
-        for name, f, skip in problems(args.lp, ["mps"], man, args.max_nnz):
-            if skip:
+        for name, f, left_out in problems(args.lp, ["mps"], man, args.max_nnz, skip):
+            if left_out:
                 skipped += 1
                 continue
             total += 1
@@ -95,15 +99,16 @@ def main():
         man = manifest(args.qp)
         solved = total = skipped = 0
         print(f"{'problem':<12} {'orva':<24} {'objective':>22} {'manifest':>16} {'relerr':>8} {'iter':>5} {'s orva':>7}")
-        for name, f, skip in problems(args.qp, ["qps", "mps"], man, args.max_nnz):
-            if skip:
+        for name, f, left_out in problems(args.qp, ["qps", "mps"], man, args.max_nnz, skip):
+            if left_out:
                 skipped += 1
                 continue
             total += 1
             p = orva.read_mps(f)
             sign = -1.0 if p.maximize else 1.0
-            r = orva.solve_qp(sign * p.P, sign * p.q, p.A, p.l, p.u, p.lb, p.ub, timlim=args.timlim)
-            r.primal_objective = sign * r.primal_objective + p.offset
+            r = orva.solve_qp(sign * p.P, sign * p.q, p.A, p.l, p.u, p.lb, p.ub, offset=sign * p.offset,
+                              timlim=args.timlim)
+            r.primal_objective *= sign
             opt = man.get(name, {}).get("optimal_objective")
             e = relerr(r.primal_objective, float(opt)) if opt else float("nan")
             ok = r.success and (not opt or e <= 1e-6)

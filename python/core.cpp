@@ -9,8 +9,9 @@
 // The solver's factorization work space, the MPS reader's label table and the settings
 // table are process-wide, so one call at a time holds the library (library_lock).  A solve
 // runs without the GIL.  During it SIGINT goes to the library's handler, the stopping rule
-// ends the solve when the flag is up (never the terminal prompt), and the caller's handler
-// is put back before the call returns, raising KeyboardInterrupt.  What the library prints
+// ends the solve when the flag is up (never the terminal prompt), and Python's own handler
+// is put back before the call returns and then decides (by default KeyboardInterrupt); a
+// process that ignores SIGINT goes on ignoring it.  What the library prints
 // on standard output goes to Python's sys.stdout while it runs (the iteration log, when
 // `verbose` asks for one) or is collected (the reader's messages).
 #include <pybind11/numpy.h>
@@ -55,8 +56,10 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-using dvec = py::array_t<double, py::array::c_style | py::array::forcecast>;
-using ivec = py::array_t<int, py::array::c_style | py::array::forcecast>;
+// Arrays as the record holds them: contiguous, converted when they are not.
+template <class T> using carray = py::array_t<T, py::array::c_style | py::array::forcecast>;
+using dvec = carray<double>;
+using ivec = carray<int>;
 
 // One call at a time holds the library.  Taken with the GIL released: a thread that
 // waited for it holding the GIL would stop the running solve's log relay, which needs
@@ -288,8 +291,6 @@ struct close_lp {
     void operator()(LP *lp) const { closelp(lp); }
 };
 using lp_ptr = std::unique_ptr<LP, close_lp>;
-
-template <class T> using carray = py::array_t<T, py::array::c_style | py::array::forcecast>;
 
 // A copy of an array into a block the record owns.
 template <class T> T *record_copy(const char *name, const carray<T> &a) {

@@ -278,11 +278,14 @@ def solve_lp(c, A_ub=None, b_ub=None, A_eq=None, b_eq=None, bounds=None, **optio
     return _solve(sp.csc_matrix((n, n)), c, _matrix(A, A.shape[0], n, "A"), l, u, lb, ub, 0.0, 1, options)
 
 
-def solve_qp(P, q, A=None, l=None, u=None, lb=None, ub=None, **options):
-    """Minimise 1/2 x'Px + q'x subject to l <= A x <= u and lb <= x <= ub (the OSQP/PIQP
-    form).  P (n x n, symmetric and positive semidefinite: give the whole matrix, not one
-    triangle) may be None for an LP; missing sides and bounds are infinite; a row with
-    l == u is an equation.  Options: the solver's keywords (see OPTIONS).
+def solve_qp(P, q, A=None, l=None, u=None, lb=None, ub=None, offset=0.0, **options):
+    """Minimise 1/2 x'Px + q'x (+ offset) subject to l <= A x <= u and lb <= x <= ub (the
+    OSQP/PIQP form).  P (n x n, symmetric and positive semidefinite: give the whole matrix,
+    not one triangle) may be None for an LP; missing sides and bounds are infinite; a row
+    with l == u is an equation.  `offset`, a constant of the objective, is part of the
+    objectives reported, and of the relative agreement of the primal and dual objectives
+    that the solver's stopping test asks for (sigfig).  Options: the solver's keywords (see
+    OPTIONS).
 
     Returns a Result; y >= 0 where a row's lower side holds it, <= 0 at its upper side
     (the negative of OSQP's y), zl >= 0, zu <= 0, and P x + q = A' y + zl + zu.
@@ -307,7 +310,10 @@ def solve_qp(P, q, A=None, l=None, u=None, lb=None, ub=None, **options):
     lb = _vector(lb, n, "lb", default=-_INF, allow="-")
     ub = _vector(ub, n, "ub", default=_INF, allow="+")
     _check_bounds(lb, ub)
-    return _solve(P, q, A, l, u, lb, ub, 0.0, 1, options)
+    offset = float(offset)
+    if not np.isfinite(offset):
+        raise ValueError("offset is not a finite number")
+    return _solve(P, q, A, l, u, lb, ub, offset, 1, options)
 
 
 def read_mps(path):

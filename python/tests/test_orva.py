@@ -76,6 +76,8 @@ def test_qp_known_solution_and_duals():
     np.testing.assert_allclose(r.x, [0.6, 0.1, 0.0, 0.3], atol=1e-6)
     np.testing.assert_allclose(r.x - a, r.y[0] + r.zl + r.zu, atol=1e-6)  # P x + q = A'y + zl + zu
     assert r.zl[2] > 0.5 and np.all(r.zu == 0)
+    assert orva.solve_qp(np.eye(4), -a, np.ones((1, 4)), [1.0], [1.0], lb=0.0, offset=2.5).fun \
+        == pytest.approx(r.fun + 2.5, rel=1e-7)  # the solver agrees to 8 figures
 
 
 def test_statuses_and_options():
