@@ -245,9 +245,11 @@ void symbolic(LP *lp) {
             std::printf("primal fillin estimate: %10.0f\n", primal);
             std::printf("dual   fillin estimate: %10.0f\n\n", dual);
         }
-        // 4. Priority.
+        // 4. Priority.  Columns may go first when their block is definite: the problem
+        // is asserted convex, or it is linear (no Q), which is convex whatever the
+        // assertion says.
         if (W.pdf == 0) {
-            if (3.0 * dual >= primal && W.convex != 0) {
+            if (3.0 * dual >= primal && (W.convex != 0 || !kQ)) {
                 W.pdf = 1;
                 if (verbose >= 3) std::printf("Ordering priority favors PRIMAL\n");
             } else {

@@ -46,12 +46,20 @@ TEST(Order, MessagesAndStatisticsOfASmallProblem) {
     EXPECT_EQ(v.nsuper, 4);
     expect_structure_sound(3, 2);
     inv_clo();
-    // Without the convexity assertion the automatic priority is the dual one.
+    // A linear problem is convex without the assertion; a quadratic one without it
+    // gets the dual priority.
     lp->convex = 0;
-    const std::string out2 = factor_output(lp, {1, 1, 1}, {1, 1});
+    EXPECT_NE(factor_output(lp, {1, 1, 1}, {1, 1}).find("favors PRIMAL\n"), std::string::npos);
+    inv_clo();
+    p.Q = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    LP *qp = make_lp(p);
+    finish_lp(qp);
+    qp->verbose = 3;
+    const std::string out2 = factor_output(qp, {1, 1, 1}, {1, 1});
     EXPECT_NE(out2.find("Ordering priority favors DUAL\n"), std::string::npos);
     EXPECT_EQ(factor_info().pdf, 2);
     inv_clo();
+    closelp(qp);
     // A given priority is used without a message; nothing is printed below verbose 2.
     lp->pdf = 1;
     lp->verbose = 1;
