@@ -227,20 +227,22 @@ void perturbation_search(run &R, double lam_prev) {
 namespace {
 
 // Row i's part of the measures: its primal violation, the dual violation of a
-// one-sided row's y, and its complementarity; bax = b - Ax.
+// one-sided row's y, and its terms of the gap; bax = b - Ax.  An equality row has no
+// complementarity, but y times its residual still moves the objective.
 void row_measures(const LP *lp, int i, double bax, measures &M) {
     const double b = lp->b[i], r = lp->r[i], y = lp->y[i], q = lp->q[i];
     M.bnorm2 += b * b;
     if (lp->rngmark[i] == ONESIDED) {
         raise_to(M.pmax, bax);
         raise_to(M.dmax, -y);
-        M.compl_sum += std::fabs(y * bax);
+        M.gap += std::fabs(y * bax);
     } else if (r == 0) {
         raise_to(M.pmax, std::fabs(bax));
+        M.gap += std::fabs(y * bax);
     } else {
         raise_to(M.pmax, bax);
         raise_to(M.pmax, -bax - r);
-        M.compl_sum += std::fabs((y + q) * bax) + std::fabs(q * (-bax - r));
+        M.gap += std::fabs((y + q) * bax) + std::fabs(q * (-bax - r));
     }
 }
 
@@ -253,6 +255,7 @@ void row_residuals(run &R, measures *M) {
     for (int i = 0; i < R.m; ++i) {
         const int cls = rng[i];
         if (!(cls & HAS_W)) {
+            if (M) M->gap += std::fabs(y[i] * R.rho[i]);  // a free row's y still enters A'y
             R.rho[i] = 0.0;
             continue;
         }
@@ -293,25 +296,29 @@ void row_sums(const run &R, resid_sums &S) {
 }
 
 // Variable j's part of the measures: the dual violation of its reduced cost sig, the
-// violation of its bounds and its complementarity.
+// violation of its bounds and its terms of the gap: the complementarity of its bounds
+// and x times what is left of sig once the bound duals have taken their share.
 void column_measures(const LP *lp, int j, double sig, measures &M) {
     const double x = lp->x[j], l = lp->l[j], u = lp->u[j], z = lp->z[j], s = lp->s[j];
     switch (lp->bndmark[j]) {
-    case FREE: raise_to(M.dmax, std::fabs(sig)); break;
+    case FREE:
+        raise_to(M.dmax, std::fabs(sig));
+        M.gap += std::fabs(x * sig);
+        break;
     case LOWER:
         raise_to(M.dmax, -sig);
         raise_to(M.pmax, l - x);
-        M.compl_sum += std::fabs(z * (l - x));
+        M.gap += std::fabs(z * (l - x)) + std::fabs(x * (sig - z));
         break;
     case UPPER:
         raise_to(M.dmax, sig);
         raise_to(M.pmax, x - u);
-        M.compl_sum += std::fabs(s * (u - x));
+        M.gap += std::fabs(s * (u - x)) + std::fabs(x * (sig + s));
         break;
     case BOXED:
         raise_to(M.pmax, l - x);
         raise_to(M.pmax, x - u);
-        M.compl_sum += std::fabs(z * (l - x)) + std::fabs(s * (u - x));
+        M.gap += std::fabs(z * (l - x)) + std::fabs(s * (u - x)) + std::fabs(x * (sig - z + s));
         break;
     default: break;
     }
@@ -366,8 +373,7 @@ void column_residuals(run &R, resid_sums &S, measures *M) {
         if (M) column_measures(lp, j, sig, *M);
         column_residual(R, j, sig, S);
         // Any reduced cost of a boxed variable splits into its two bound duals; what
-        // must vanish is the residual of that split, else the complementarity sum says
-        // nothing about the gap.
+        // must vanish is the residual of that split.
         if (M && lp->bndmark[j] == BOXED) raise_to(M->dmax, std::fabs(R.sigma[j]));
     }
     if (M) M->cqnorm = std::sqrt(cq2);

@@ -168,7 +168,7 @@ int solvelp(LP *lp) {
             R.cqnorm = M.cqnorm;
             R.top = S;
             const double P = lp->primal_obj;
-            const double D = P - lp->max * M.compl_sum;
+            const double D = P - lp->max * M.gap;
 
             lp->elaptime = elapsed;
             lp->primal_inf = M.pmax / (R.bnorm + 1);

@@ -3,6 +3,7 @@
 // stopping-rule protocol, and degenerate sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -173,6 +174,35 @@ TEST(SolveLP, EqualityQPInFreeVariablesTakesNewtonSteps) {
     expect_near_all(s.x, {0.5, 0.5}, 1e-9);
     expect_near_all(s.y, {-0.5}, 1e-9);
     EXPECT_NEAR(s.obj, -0.75, 1e-9);
+}
+
+TEST(SolveLP, ResidualsThatMoveTheObjectiveKeepTheIterationGoing) {
+    // min x2^2/2 + x3^2/2 + x4^2/2 + 1000 x4 s.t. x1 + x2 = 1e6, x3 + x4 = 1, x free;
+    // optimum x = (1e6, 0, 500.5, -499.5), objective -249499.75.  The start has no dual
+    // residual and violates only the small row, by 1: relative to |b| + 1 that is
+    // within inftol, there are no complementary pairs, yet y2 = 500 times the residual
+    // still moves the objective in its third figure.
+    dense_problem d;
+    d.m = 2;
+    d.n = 4;
+    d.A = {{1, 1, 0, 0}, {0, 0, 1, 1}};
+    d.b = {1e6, 1};
+    d.r = {0, 0};
+    d.c = {0, 0, 0, 1000};
+    d.Q = {{0, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    d.l = {-inf, -inf, -inf, -inf};
+    const solved s = run_solve(d, 1, [](LP *lp) {
+        lp->inftol = 1e-6;
+        lp->x = xmalloc<double>("x", "n", 4);
+        lp->y = xmalloc<double>("y", "m", 2);
+        const double x0[] = {1e6, 0, 500, -500}, y0[] = {0, 500};
+        std::copy(x0, x0 + 4, lp->x);
+        std::copy(y0, y0 + 2, lp->y);
+    });
+    EXPECT_EQ(s.rc, 0);
+    EXPECT_GT(s.iter, 1);
+    EXPECT_NEAR(s.obj, -249499.75, 1e-6 * 249499.75);
+    EXPECT_NEAR(s.dual_obj, s.obj, 1e-7 * 249499.75);
 }
 
 TEST(SolveLP, InfeasibleAndUnboundedProblems) {
