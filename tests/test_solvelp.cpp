@@ -205,6 +205,41 @@ TEST(SolveLP, ResidualsThatMoveTheObjectiveKeepTheIterationGoing) {
     EXPECT_NEAR(s.dual_obj, s.obj, 1e-7 * 249499.75);
 }
 
+namespace {
+// x a hair below its bound 3, so the point is feasible to 1e-11, with a bound dual of
+// 0.01 where the optimum has 1: the objective must rise along the direction.
+void start_below_bound(LP *lp) {
+    deflt_init(lp);
+    lp->x[0] = 3 - 1e-11;
+    lp->g[0] = 1e-12;
+    lp->z[0] = 0.01;
+    lp->nl_update_fg(lp);
+}
+} // namespace
+
+TEST(SolveLP, QuadraticStepThatRaisesTheMeritIsTaken) {
+    // min (x - 2)^2/2 s.t. x >= 3: optimum x = 3, objective 0.5.  Every direction from the
+    // start raises the merit (D0 > 0) while the infeasibility cannot fall a hundredfold,
+    // so halving could never pass the merit test (it used to take steps of 2^-10 to the
+    // iteration limit).
+    dense_problem d;
+    d.m = 0;
+    d.n = 1;
+    d.c = {-2};
+    d.Q = {{1}};
+    d.f = 2;
+    d.l = {3};
+    const solved s = run_solve(d, 1, [](LP *lp) {
+        lp->quadratic = 1;
+        lp->init = start_below_bound;
+        lp->itnlim = 100;
+    });
+    EXPECT_EQ(s.rc, 0);
+    EXPECT_LT(s.iter, 40);
+    EXPECT_NEAR(s.x[0], 3.0, 1e-8);
+    EXPECT_NEAR(s.obj, 0.5, 1e-8);
+}
+
 TEST(SolveLP, InfeasibleAndUnboundedProblems) {
     // x1 + x2 >= 3 with 0 <= x <= 1: no primal point, the dual is unbounded.
     dense_problem inf1;
