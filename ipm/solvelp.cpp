@@ -1,4 +1,5 @@
 // The interior-point iteration: measures, iteration log, stopping rule, limits, result.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -30,6 +31,21 @@ const char *const result_messages[15] = {
 namespace ipm {
 
 namespace {
+
+// A row without entries reads 0 whatever x is.  Returns the first such row whose sides
+// keep 0 out by more than the feasibility tolerance allows (the stopping test measures
+// that violation relative to |b| + 1, so it could never pass), or -1.
+int unsatisfiable_empty_row(const run &R) {
+    const LP *lp = R.lp;
+    for (int i = 0; i < R.m; ++i) {
+        const int cls = lp->rngmark[i];
+        if (!(cls & HAS_W) || lp->kAt[i + 1] != lp->kAt[i]) continue;
+        double miss = lp->b[i];  // 0 below the lower side
+        if (cls == RANGE) miss = std::max(miss, -(lp->b[i] + lp->r[i]));  // or above the upper one
+        if (miss > lp->inftol * (R.bnorm + 1)) return i;
+    }
+    return -1;
+}
 
 // Significant figures to which P and D agree.
 int significant_figures(double P, double D) {
@@ -180,6 +196,16 @@ int solvelp(LP *lp) {
             if (lp->verbose >= 4) dump_data(R);
             if (lp->verbose >= 3) write_iterate(lp);
             if (lp->verbose != 0) log_line(lp, R.pcount, R.mcount);
+
+            if (lp->iter == 1) {
+                const int row = unsatisfiable_empty_row(R);
+                if (row >= 0) {
+                    if (lp->verbose >= 2)
+                        std::printf("row %s has no entries and cannot be satisfied\n", lp->rowlab[row]);
+                    result = 3;
+                    break;
+                }
+            }
 
             const int code = lp->st_rule(lp);
             if (code > 0) {

@@ -253,6 +253,21 @@ TEST(SolveLP, InfeasibleAndUnboundedProblems) {
     inf1.u = {1, 1};
     EXPECT_EQ(run_solve(inf1).rc, 8);
 
+    // x1 = 1 and a row without entries that must equal 2: no iteration can help.  Its
+    // right-hand side within the feasibility tolerance leaves the problem solvable.
+    dense_problem empty;
+    empty.m = 2;
+    empty.n = 1;
+    empty.A = {{1}, {0}};
+    empty.b = {1, 2};
+    empty.r = {0, 0};
+    empty.c = {1};
+    const solved e = run_solve(empty);
+    EXPECT_EQ(e.rc, 3);
+    EXPECT_EQ(e.iter, 1);
+    empty.b[1] = 1e-9;
+    EXPECT_EQ(run_solve(empty).rc, 0);
+
     // min -x1 s.t. x1 - x2 >= 0, x >= 0: primal unbounded.
     dense_problem unb;
     unb.m = 1;
