@@ -493,7 +493,7 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     const int n = ws.n, m = ws.m, N = n + m;
     const int *perm = ws.perm, *iperm = ws.iperm;
     double *diag = ws.diag;
-    const double eps = ws.epsdiag;
+    const double eps = ws.epsdiag, epsrow = ws.epsrow;
     const double *Q = lp->Q;
     const int *kQ = lp->qnz > 0 ? lp->kQ : nullptr, *iQ = lp->iQ;
     const double qsign = -static_cast<double>(lp->max);
@@ -505,7 +505,7 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
     }
     for (int i = 0; i < m; ++i) {
         const double a = Dm[i] + lp->pert_dual;
-        diag[iperm[n + i]] = a > eps ? a : eps;
+        diag[iperm[n + i]] = a > epsrow ? a : epsrow;
     }
     if (kQ)
         for (int j = 0; j < n; ++j)
@@ -656,12 +656,21 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             if (col ? diag[p] > 0 : diag[p] < 0)
                 std::printf("nonconvex subproblem: diag[%4d] = %10.2e \n", p, diag[p]);
         }
-    double mindiag = std::numeric_limits<double>::infinity();
-    for (int p = 0; p < N; ++p) mindiag = std::min(mindiag, std::fabs(diag[p]));
-    if (mindiag < 1e-14) {
-        ws.epsdiag *= 10.0;
+    // A pivot below 1e-14 raises the floor of its own block.  A tiny row pivot (rows
+    // nearly dependent) is no reason to raise the columns' floor: a column whose
+    // diagonal sits on that floor moves by its reduced cost over the floor, so a raised
+    // one holds back the steps that would fix those reduced costs.
+    double mincol = std::numeric_limits<double>::infinity(), minrow = mincol;
+    for (int p = 0; p < N; ++p) {
+        double &mn = perm[p] < n ? mincol : minrow;
+        mn = std::min(mn, std::fabs(diag[p]));
+    }
+    if (mincol < 1e-14 || minrow < 1e-14) {
+        if (mincol < 1e-14) ws.epsdiag *= 10.0;
+        if (minrow < 1e-14) ws.epsrow *= 10.0;
         if (lp->verbose >= 2)
-            std::printf("mindiag = %10.2e, epsdiag = %10.2e\n", mindiag, ws.epsdiag);
+            std::printf("mindiag = %10.2e, epsdiag = %10.2e\n", std::min(mincol, minrow),
+                        mincol < 1e-14 ? ws.epsdiag : ws.epsrow);
     }
     if (lp->verbose == 2 && ws.ndep > 0)
         std::printf("     dep rows:    %d, more info: verbose=3, orva_auxfiles=rc\n", ws.ndep);
@@ -740,6 +749,7 @@ factor_view factor_info() {
     v.tmpsiz = ws.tmpsiz;
     v.ndep = ws.ndep;
     v.epsdiag = ws.epsdiag;
+    v.epsrow = ws.epsrow;
     v.arith_ops = ws.arith_ops;
     v.window = ws.window;
     v.dense = ws.dense;

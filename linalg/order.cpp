@@ -147,6 +147,7 @@ void symbolic(LP *lp) {
     W.epssol = lp->epssol;
     W.epsnum = lp->epsnum;
     W.epsdiag = lp->epsdiag;
+    W.epsrow = lp->epsdiag;
     W.stablty = lp->stablty;
     W.method = lp->method;
     W.dense = lp->dense;
