@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "linalg/factor_ws.h"
 #include "lp/alloc.h"
@@ -133,6 +134,43 @@ inline void compact(int **nbrs, int *len, const char *gone, int u) {
 
 } // namespace
 
+namespace {
+// Row counts of the groups of columns that Q couples (the connected parts of the graph
+// of Q's off-diagonal entries): for each group, the number of distinct rows of A in its
+// columns.  Without Q, one group per column with that column's count.
+std::vector<int> column_group_rows(const LP *lp, int n, int m) {
+    const int *kA = lp->kA, *iA = lp->iA;
+    const int *kQ = lp->qnz > 0 ? lp->kQ : nullptr, *iQ = lp->iQ;
+    std::vector<int> parent(n);
+    for (int j = 0; j < n; ++j) parent[j] = j;
+    auto root = [&parent](int j) {
+        while (parent[j] != j) j = parent[j] = parent[parent[j]];
+        return j;
+    };
+    if (kQ)
+        for (int j = 0; j < n; ++j)
+            for (int k = kQ[j]; k < kQ[j + 1]; ++k)
+                if (iQ[k] >= 0 && iQ[k] < n) parent[root(iQ[k])] = root(j);
+    // The columns of each group together (a counting sort by root), then each group's
+    // distinct rows, marked with the group's number.
+    std::vector<int> start(n + 1, 0), cols(n);
+    for (int j = 0; j < n; ++j) ++start[root(j) + 1];
+    for (int j = 0; j < n; ++j) start[j + 1] += start[j];
+    std::vector<int> next(start.begin(), start.end() - 1);
+    for (int j = 0; j < n; ++j) cols[next[root(j)]++] = j;
+    std::vector<int> groups, mark(m, -1);
+    for (int g = 0; g < n; ++g) {
+        if (start[g + 1] == start[g]) continue;
+        int c = 0;
+        for (int p = start[g]; p < start[g + 1]; ++p)
+            for (int k = kA[cols[p]]; k < kA[cols[p] + 1]; ++k)
+                if (mark[iA[k]] != g) mark[iA[k]] = g, ++c;
+        groups.push_back(c);
+    }
+    return groups;
+}
+} // namespace
+
 void symbolic(LP *lp) {
     const double t_start = cputimer();
     factor_ws &W = ws;
@@ -230,10 +268,14 @@ void symbolic(LP *lp) {
     xfree(qtidx);
 
     // 3. Fill estimates of eliminating all columns first (primal) or all rows first (dual).
+    // Columns that Q couples are eliminated together: their rows become one clique, so the
+    // primal estimate counts each group of coupled columns (a connected part of Q's
+    // graph) as one column with the union of their rows.  Without off-diagonal entries
+    // in Q every group is a single column.
     {
         double pp = 1.0, pd = 1.0;
-        for (int j = 0; j < n; ++j) {
-            const double t = (kA[j + 1] - kA[j]) / (m + 1.0);
+        for (const int c : column_group_rows(lp, n, m)) {
+            const double t = c / (m + 1.0);
             pp *= 1.0 - t * t;
         }
         for (int i = 0; i < m; ++i) {
@@ -248,9 +290,10 @@ void symbolic(LP *lp) {
         }
         // 4. Priority.  Columns may go first when their block is definite: the problem
         // is asserted convex, or it is linear (no Q), which is convex whatever the
-        // assertion says.
+        // assertion says, or it is a quadratic program, whose column pivots the
+        // perturbation search keeps negative either way.
         if (W.pdf == 0) {
-            if (3.0 * dual >= primal && (W.convex != 0 || !kQ)) {
+            if (3.0 * dual >= primal && (W.convex != 0 || !kQ || lp->quadratic != 0)) {
                 W.pdf = 1;
                 if (verbose >= 3) std::printf("Ordering priority favors PRIMAL\n");
             } else {
