@@ -281,6 +281,36 @@ TEST(SolveLP, InfeasibleAndUnboundedProblems) {
     for (double v : s.x) EXPECT_TRUE(std::isfinite(v));
 }
 
+TEST(SolveLP, RaysAtTheIterationLimitNameTheVerdict) {
+    // Small LPs whose iterate runs away to the iteration limit: the direction it took
+    // is a certificate.  x free with x >= 2 and -x >= -1; x free with x = 1 and x = 2
+    // (both: the multipliers grow, no primal point); min -x1 s.t. x1 - x2 = 0 (x grows,
+    // unbounded); min -x1 - x2 s.t. x1 >= 2, -x1 >= -1 (x2 unbounded, no primal point).
+    struct lp_case {
+        std::vector<std::vector<double>> A;
+        std::vector<double> b, r, c, l;
+        int rc;
+    };
+    const std::vector<lp_case> cases = {
+        {{{1}, {-1}}, {2, -1}, {inf, inf}, {1}, {-inf}, 8},
+        {{{1}, {1}}, {1, 2}, {0, 0}, {1}, {-inf}, 8},
+        {{{1, -1}}, {0}, {0}, {-1, 0}, {0, 0}, 7},
+        {{{1, 0}, {-1, 0}}, {2, -1}, {inf, inf}, {-1, -1}, {0, 0}, 5},
+    };
+    for (const lp_case &k : cases) {
+        dense_problem d;
+        d.m = static_cast<int>(k.A.size());
+        d.n = static_cast<int>(k.A[0].size());
+        d.A = k.A;
+        d.b = k.b;
+        d.r = k.r;
+        d.c = k.c;
+        d.l = k.l;
+        const solved s = run_solve(d);
+        EXPECT_EQ(s.rc, k.rc) << "case with verdict " << k.rc;
+    }
+}
+
 TEST(SolveLP, IterationAndTimeLimits) {
     const dense_problem d = small_lp();
     // No iteration at all: the initial point stays, no report is made.
