@@ -12,7 +12,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libgtest-dev)
+packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libgtest-dev
+          pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -55,8 +56,7 @@ case "${1:-}" in
       -DORVA_TESTS=OFF -DORVA_BENCH=OFF
     seconds=${2:-300}
     export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0:quarantine_size_mb=32
-    # The MPS target leaks what a refused file had allocated (the program would have
-    # ended there), so it runs in rounds of at most a minute on a growing corpus.
+    # Each target runs in rounds of at most a minute on a growing corpus.
     for target in mps specs; do
       corpus=build-fuzz/corpus-$target
       mkdir -p "$corpus"

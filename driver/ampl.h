@@ -16,9 +16,9 @@ void update_kp(LP *lp);
 // Writes the result code, message and solution of a solve into the .sol file; returns 0,
 // or 2 after a message when the file was not written completely.
 int amplout(ASL *asl, LP *lp, int result);
-// Checks that the .sol file the ASL has just written (if any) is complete: returns 0, or
-// 2 after a message.
-int sol_checked(ASL *asl);
+// Writes the .sol file (when one is wanted) through the ASL and checks that it was written
+// completely: returns 0, or 2 after a message.
+int write_result(ASL *asl, const char *msg, double *x, double *y);
 
 // Evaluation hooks installed by the driver.
 int nl_init_ampl(LP *lp);

@@ -100,37 +100,68 @@ void check_gradients(ASL *asl, int n, int nz) {
     }
 }
 
-} // namespace
+// A value the method cannot compute with: a bound that is not a number or is infinite on
+// the wrong side, a coefficient, constant or initial value that is not a finite number.
+// Such a file is refused like a damaged one (the ASL reads the numbers as written).
+void check_values(ASL *asl, int m, int n) {
+    char why[120] = "";
+    auto bounds = [&](const double *lo, const double *up, int count, const char *what) {
+        for (int i = 0; i < count && !why[0]; ++i)
+            if (std::isnan(lo[i]) || std::isnan(up[i]) || lo[i] == inf || up[i] == -inf)
+                Snprintf(why, sizeof why, "%s %d has a bound that is not a number or is infinite on the wrong side",
+                         what, i);
+    };
+    auto finite = [&](const double *v, int count, const char *what) {
+        for (int i = 0; v && i < count && !why[0]; ++i)
+            if (!std::isfinite(v[i])) Snprintf(why, sizeof why, "the %s of entry %d is not a finite number", what, i);
+    };
+    bounds(LUv, Uvx, n, "variable");
+    bounds(LUrhs, Urhsx, m, "constraint");
+    for (int i = 0; i < n_con && !why[0]; ++i)
+        for (cgrad *cg = Cgrad[i]; cg && !why[0]; cg = cg->next)
+            if (!std::isfinite(cg->coef))
+                Snprintf(why, sizeof why, "a coefficient of constraint %d is not a finite number", i);
+    for (int o = 0; o < n_obj && !why[0]; ++o) {
+        for (ograd *og = Ograd[o]; og && !why[0]; og = og->next)
+            if (!std::isfinite(og->coef))
+                Snprintf(why, sizeof why, "a coefficient of objective %d is not a finite number", o);
+        if (!why[0] && !std::isfinite(objconst_ASL(asl, o)))
+            Snprintf(why, sizeof why, "the constant of objective %d is not a finite number", o);
+    }
+    finite(X0, n, "primal initial value");
+    finite(pi0, m, "dual initial value");
+    if (why[0]) {
+        Fprintf(Stderr, "bad file %s: %s\n", filename, why);
+        mainexit_ASL(1);
+    }
+}
 
-int amplin(ASL *asl, char *stem, LP *lp) {
+// Reads the header and refuses a problem with complementarity constraints (result 600
+// in the .sol file); the counts m, n and nz come back, the file stays open for the read.
+FILE *read_header(ASL *asl, char *stem, int &m, int &n, int &nz) {
     if (!stem) usage_ASL(&Oinfo, 1);
     set_cur_ASL(asl);
     want_xpi0 = 3;
-
     fint M = 0, N = 0, NO = 0, NZ = 0, MXROW = 0, MXCOL = 0;
-    FILE *nl = jac_dim_ASL(asl, stem, &M, &N, &NO, &NZ, &MXROW, &MXCOL,
-                           static_cast<ftnlen>(std::strlen(stem)));
-    const int m = M, n = N, nz = NZ;
-
+    FILE *nl = jac_dim_ASL(asl, stem, &M, &N, &NO, &NZ, &MXROW, &MXCOL, static_cast<ftnlen>(std::strlen(stem)));
+    m = M;
+    n = N;
+    nz = NZ;
     if (n_cc > 0) {
         char msg[1024];
-        Snprintf(msg, sizeof msg, "%s: %s contains complementarity constraints.", Oinfo.bsname,
-                 filename);
+        Snprintf(msg, sizeof msg, "%s: %s contains complementarity constraints.", Oinfo.bsname, filename);
         solve_code = 600;
-        write_sol_ASL(asl, msg, nullptr, nullptr, &Oinfo);
-        if (sol_checked(asl)) mainexit_ASL(2);
+        if (write_result(asl, msg, nullptr, nullptr)) mainexit_ASL(2);
         mainexit_ASL((amplflag || (Oinfo.wantsol & 1)) ? 0 : 4);
     }
+    return nl;
+}
 
-    check_nl(asl);
-    pfgh_read_ASL(asl, nl, 0x10006C);
-    check_gradients(asl, n, nz);
-
-    // Problem type.
+// Flags quadratic (an objective of degree 2 and no nonlinear constraints) and lincons.
+void problem_type(ASL *asl, const char *stem, LP *lp) {
     if (nlc == 0) {
         no_nonlin_cons = 1;
-        if (nlo > 0 && opts.objno > 0 && opts.objno <= n_obj &&
-            objective_degree(asl, stem, opts.objno - 1) == 2) {
+        if (nlo > 0 && opts.objno > 0 && opts.objno <= n_obj && objective_degree(asl, stem, opts.objno - 1) == 2) {
             lp->quadratic = 1;
             if (opts.outlev != 0) {
                 Printf("It's a QP.\n");
@@ -139,23 +170,28 @@ int amplin(ASL *asl, char *stem, LP *lp) {
         }
     }
     lp->lincons = no_nonlin_cons ? 1 : 0;
+}
 
-    // Objective.
+// The linear objective, its constant and the sense; an objective number outside the
+// problem's objectives means no objective.
+void objective_into(ASL *asl, LP *lp, int n) {
     lp->c = static_cast<double *>(mymalloc_ASL(static_cast<size_t>(n > 0 ? n : 1) * sizeof(double)));
     for (int j = 0; j < n; ++j) lp->c[j] = 0.0;
     lp->f = 0.0;
     if (opts.objno <= 0 || opts.objno > n_obj) {
         obj_no = -1;
         if (opts.sense == 0) opts.sense = -1;
-    } else {
-        const int o = opts.objno - 1;
-        obj_no = o;
-        for (ograd *og = Ograd[o]; og; og = og->next) lp->c[og->varno] = og->coef;
-        if (opts.sense == 0) opts.sense = objtype[o] ? -1 : 1;
-        lp->f = objconst_ASL(asl, o);
+        return;
     }
+    const int o = opts.objno - 1;
+    obj_no = o;
+    for (ograd *og = Ograd[o]; og; og = og->next) lp->c[og->varno] = og->coef;
+    if (opts.sense == 0) opts.sense = objtype[o] ? -1 : 1;
+    lp->f = objconst_ASL(asl, o);
+}
 
-    // Matrix arrays and bounds (the bound arrays are the ASL's own).
+// Sizes, the bound arrays (the ASL's own) and the matrix arrays.
+void matrix_arrays(ASL *asl, LP *lp, int m, int n, int nz) {
     auto ints = [](int count) {
         return static_cast<int *>(mymalloc_ASL(static_cast<size_t>(count > 0 ? count : 1) * sizeof(int)));
     };
@@ -175,8 +211,11 @@ int amplin(ASL *asl, char *stem, LP *lp) {
     lp->varsgn = ints(n);
     lp->kAt = ints(m + 1);
     lp->kAt[m] = nz;
+}
 
-    // Rows, last to first: rows with only an upper side are negated; r becomes the range.
+// Rows, last to first: rows with only an upper side are negated; r becomes the range;
+// the Jacobian entries fill A by their places.
+void rows_into(ASL *asl, LP *lp, int m, int n, int nz) {
     int k = nz;
     for (int i = m - 1; i >= 0; --i) {
         double sign = 1.0;
@@ -201,8 +240,10 @@ int amplin(ASL *asl, char *stem, LP *lp) {
     }
     for (int j = n - 1; j >= 0; --j)
         if (lp->kA[j] == -1) lp->kA[j] = lp->kA[j + 1];
+}
 
-    // Columns: variables bounded above only are negated.
+// Columns: variables bounded above only are negated; infinite bounds become IEEE ones.
+void columns_into(ASL *asl, LP *lp, int n) {
     for (int j = 0; j < n; ++j) {
         lp->varsgn[j] = 1;
         if (lp->l[j] <= negInfinity && lp->u[j] < Infinity) {
@@ -213,35 +254,51 @@ int amplin(ASL *asl, char *stem, LP *lp) {
         if (lp->l[j] <= negInfinity) lp->l[j] = -inf;
         if (lp->u[j] >= Infinity) lp->u[j] = inf;
     }
-
     const int nint = nbv + niv + nlvbi + nlvci + nlvoi;
     if (nint != 0) {
         Printf("ignoring integrality of %d variables\n", nint);
         need_nl = 0;
     }
+}
 
+// The Lagrangian's scale and the initial guesses the file gives (unless ignored).
+void initial_guesses(ASL *asl, LP *lp, int m, int n) {
     // The solver's multipliers are the negatives of the ASL's once the Lagrangian is scaled
-    // by -sense below (the ASL scales the given duals by that factor as well).
+    // by -sense (the ASL scales the given duals by that factor as well).
     lagscale_ASL(asl, -static_cast<double>(opts.sense), nullptr);
-
-    if (opts.ignore_initsol == 0) {
-        if (pi0) {
-            lp->y = pi0;
-            lp->borrowed |= BORROWED_Y;
-            for (int i = 0; i < m; ++i) lp->y[i] = -lp->y[i];
-        }
-        if (opts.zero_initsol != 0) {
-            lp->x = static_cast<double *>(std::calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(double)));
-            if (!lp->x && n >= 1) {
-                Printf("CALLOC(kp->x,N=%d,double): cannot allocate space", n);
-                mainexit_ASL(1);
-            }
-        } else if (X0) {
-            lp->x = X0;
-            lp->borrowed |= BORROWED_X;
-        }
+    if (opts.ignore_initsol != 0) return;
+    if (pi0) {
+        lp->y = pi0;
+        lp->borrowed |= BORROWED_Y;
+        for (int i = 0; i < m; ++i) lp->y[i] = -lp->y[i];
     }
+    if (opts.zero_initsol != 0) {
+        lp->x = static_cast<double *>(std::calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(double)));
+        if (!lp->x && n >= 1) {
+            Printf("CALLOC(kp->x,N=%d,double): cannot allocate space", n);
+            mainexit_ASL(1);
+        }
+    } else if (X0) {
+        lp->x = X0;
+        lp->borrowed |= BORROWED_X;
+    }
+}
 
+} // namespace
+
+int amplin(ASL *asl, char *stem, LP *lp) {
+    int m = 0, n = 0, nz = 0;
+    FILE *nl = read_header(asl, stem, m, n, nz);
+    check_nl(asl);
+    pfgh_read_ASL(asl, nl, 0x10006C);
+    check_gradients(asl, n, nz);
+    check_values(asl, m, n);
+    problem_type(asl, stem, lp);
+    objective_into(asl, lp, n);
+    matrix_arrays(asl, lp, m, n, nz);
+    rows_into(asl, lp, m, n, nz);
+    columns_into(asl, lp, n);
+    initial_guesses(asl, lp, m, n);
     return 0;
 }
 

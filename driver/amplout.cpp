@@ -1,9 +1,12 @@
 // The result returned to AMPL: solve result code, message and solution in the .sol file.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "driver/asl_glue.h"
+#include "ipm/ipm.h"
 
 namespace orva {
 
@@ -133,18 +136,16 @@ const result_entry results[] = {
     {"primal and/or dual infeasible", 203},
     {"primal infeasible -- inconsistent equations", 210},
     {"primal unbounded", 301},
-    {"dual unbounded", 302},
+    // An unbounded dual leaves no feasible point of the problem itself: AMPL is told it is
+    // infeasible (a code in the 300s would read as an unbounded problem).
+    {"primal infeasible (dual unbounded)", 204},
     {"resource limit", 500},
 };
-} // namespace
+const result_entry stopped_by_user = {"stopped at the user's interrupt", 401};
 
-// The ASL writes the .sol file without checking its writes, so a full disk or a failing
-// device would leave a cut-short file behind a normal exit: the file is read back and its
-// structure checked.
-int sol_checked(ASL *asl) {
-    if (!amplflag && !(Oinfo.wantsol & 1)) return 0;  // no file was written
-    // The closing words the ASL writes after the values (no output suffixes are declared).
-    const bool binary = binary_nl & 1;
+
+// The closing words the ASL writes after the values (no output suffixes are declared).
+std::string sol_tail(ASL *asl, bool binary) {
     const fint words[2] = {obj_no, solve_code};
     const int nw = (asl->i.flags & 1) ? 2 : obj_no ? 1 : 0;
     std::string tail;
@@ -161,17 +162,67 @@ int sol_checked(ASL *asl) {
             Snprintf(line, sizeof line, "objno %d\n", static_cast<int>(obj_no));
         tail = line;
     }
-    std::string s;
-    const int got = read_back(filename, s);
-    if (got < 0) return 0;
-    if (got > 0 && (binary ? binary_sol_complete(s, tail) : text_sol_complete(s, tail))) return 0;
-    Fprintf(Stderr, "can't write %s\n", filename);  // status 2, as when the ASL cannot open it
+    return tail;
+}
+
+// Whether the .sol file at path, as the ASL wrote it, is complete.
+bool sol_complete(ASL *asl, const char *path, std::string &bytes) {
+    const bool binary = binary_nl & 1;
+    if (read_back(path, bytes) <= 0) return false;
+    const std::string tail = sol_tail(asl, binary);
+    return binary ? binary_sol_complete(bytes, tail) : text_sol_complete(bytes, tail);
+}
+
+// Writes bytes to path, every write checked (a device such as /dev/full fails here).
+bool copy_to(const std::string &bytes, const char *path) {
+    std::FILE *f = std::fopen(path, "wb");
+    if (!f) return false;
+    const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
+    const bool failed = std::ferror(f) != 0;
+    return std::fclose(f) == 0 && wrote && !failed;
+}
+
+int cannot_write(const char *path) {
+    Fprintf(Stderr, "can't write %s\n", path);  // status 2, as when the ASL cannot open it
     return 2;
+}
+
+} // namespace
+
+// The ASL writes the .sol file without checking its writes, so a full disk or a failing
+// device would leave a cut-short file behind a normal exit.  A regular file (or a new one)
+// is read back after the ASL has written it and its structure checked; any other target (a
+// device, a pipe) cannot be read back, so the ASL writes a temporary file, which is checked
+// and then copied to the target with every write checked.
+int write_result(ASL *asl, const char *msg, double *x, double *y) {
+    if (!amplflag && !(Oinfo.wantsol & 1)) {  // no file: the message (and values) printed only
+        write_sol_ASL(asl, msg, x, y, &Oinfo);
+        return 0;
+    }
+    std::string target = asl->i.solfile ? asl->i.solfile : filename;
+    if (!asl->i.solfile) target.replace(static_cast<std::size_t>(stub_end - filename), std::string::npos, ".sol");
+    struct stat st {};
+    std::string bytes;
+    if (stat(target.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+        write_sol_ASL(asl, msg, x, y, &Oinfo);
+        return sol_complete(asl, target.c_str(), bytes) ? 0 : cannot_write(target.c_str());
+    }
+    const char *dir = getenv("TMPDIR");
+    std::string tmp = std::string(dir && *dir ? dir : "/tmp") + "/orva-sol-XXXXXX";
+    const int fd = mkstemp(tmp.data());
+    if (fd < 0) return cannot_write(target.c_str());
+    close(fd);
+    const int failed = write_solf_ASL(asl, msg, x, y, &Oinfo, tmp.c_str());
+    const bool ok = failed == 0 && sol_complete(asl, tmp.c_str(), bytes) && copy_to(bytes, target.c_str());
+    std::remove(tmp.c_str());
+    return ok ? 0 : cannot_write(target.c_str());
 }
 
 int amplout(ASL *asl, LP *lp, int result) {
     const unsigned idx = static_cast<unsigned>(result) >= 9u ? 9u : static_cast<unsigned>(result);
-    const result_entry &e = results[idx];
+    // A run the user stopped at the interrupt prompt is a limit he set, not a verdict on
+    // the problem (the stopping rule reports it as code 6).
+    const result_entry &e = result == 6 && interrupted ? stopped_by_user : results[idx];
     solve_code = e.code;
 
     char buf[256];
@@ -194,8 +245,7 @@ int amplout(ASL *asl, LP *lp, int result) {
         append("\nprimal objective %s", pobj);
         append("\n  dual objective %s", dobj);
     }
-    write_sol_ASL(asl, buf, lp->x, lp->y, &Oinfo);
-    return sol_checked(asl);
+    return write_result(asl, buf, lp->x, lp->y);
 }
 
 } // namespace orva

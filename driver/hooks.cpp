@@ -17,6 +17,15 @@ double *Hf_a_fg = nullptr;   // Q x, for the update-values hook
 // The selected objective (-1: none).
 int objective(ASL *asl) { return obj_no; }
 
+// Whether all of v[0..count) are finite numbers: an overflow or a NaN in a function value
+// is an evaluation failure like one the ASL reports (the caller halves its step, or, at
+// the initial point, ends the run with a message).
+bool all_finite(const double *v, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(v[i])) return false;
+    return true;
+}
+
 // Copies the Jacobian values of rows [first, last) from A (column-wise positions) into the
 // row-wise transpose, walking each row's entry list in increasing column order.
 void rows_into_At(ASL *asl, LP *lp, int first, int last) {
@@ -64,6 +73,7 @@ int nl_init_ampl(LP *lp) {
         if (lp->iQ != sputinfo->hrownos) xfree(lp->iQ);
         lp->kQ = sputinfo->hcolstarts;
         lp->iQ = sputinfo->hrownos;
+        lp->borrowed |= BORROWED_KQ | BORROWED_IQ;
         lp->qnz = lp->kQ[lp->n];
         lp->Q = xrealloc<double>(lp->Q, "lp->Q", "lp->qnz", lp->qnz);
         for (int k = 0; k < lp->qnz; ++k) lp->Q[k] = 0.0;
@@ -85,7 +95,7 @@ int nl_update_ampl(LP *lp, int flag) {
     if (flag != 0 && m != 0) {
         evals.con_count++;
         conval(lp->x, lp->R, &nerror);
-        if (nerror) return 1;
+        if (nerror || !all_finite(lp->R, nlcons)) return 1;
     }
     const double t2 = xectim_();
     if (m != 0) {
@@ -103,7 +113,7 @@ int nl_update_ampl(LP *lp, int flag) {
         evals.fun_count++;
         F = objval(o, lp->x, &nerror);
         lp->primal_obj = F;
-        if (nerror) return 1;
+        if (nerror || !std::isfinite(F)) return 1;
     } else if (o >= 0) {
         F = lp->primal_obj;
     }
@@ -152,7 +162,7 @@ int nl_update_fg_ampl(LP *lp) {
         conval(lp->x, lp->R, &nerror);
     }
     const double t2 = xectim_();
-    if (nerror) return 1;
+    if (nerror || !all_finite(lp->R, m)) return 1;
     if (m != 0) {
         evals.jac_count++;
         jacval(lp->x, lp->A, nullptr);
@@ -166,7 +176,7 @@ int nl_update_fg_ampl(LP *lp) {
     lp->primal_obj = objval(o, lp->x, &nerror);
     const double t3 = xectim_();
     evals.fun_time += t3 - t2;
-    if (nerror) return 1;
+    if (nerror || !std::isfinite(lp->primal_obj)) return 1;
     if (wants_gradient(asl, lp)) {
         objgrd(o, lp->x, lp->c, nullptr);
         // The solver forms the dual residual at this point from c + Qx: keep c the model's

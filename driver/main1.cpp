@@ -1,7 +1,10 @@
 // The program's flow: options, intake, hooks, solve, result, timing report.
+#include <csignal>
+
 #include "driver/asl_glue.h"
 #include "driver/driver.h"
 #include "ipm/ipm.h"
+#include "lp/error.h"
 
 namespace orva {
 
@@ -26,6 +29,8 @@ void timing_report(FILE *f, double t1, double t2, double t3, double t4) {
 
 int main1(int argc, char **argv) {
     (void)argc;
+    // A write past the file-size limit fails (and is reported) instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
     ASL *asl = asl_create();
     LP *lp = the_lp = openlp();
     if (!lp) {
@@ -53,7 +58,20 @@ int main1(int argc, char **argv) {
 
     if (opts.timing & 1) timing_report(stdout, t1, t2, t3, t4);
     if (opts.timing & 2) timing_report(stderr, t1, t2, t3, t4);
+    // The log is output too: one that could not be written is reported as the .sol is.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        Fprintf(Stderr, "can't write standard output\n");
+        return 2;
+    }
     return written;
+}
+
+int main1_failed(const error &e) {
+    if (e.kind() == error_kind::allocation) {
+        Printf("%s", e.text().c_str());
+        mainexit_ASL(1);
+    }
+    return report(e);
 }
 
 } // namespace orva

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
@@ -59,6 +60,25 @@ bool get_int(const char *&p, long long &v) {
 
 bool in_range(long long v, long long lo, long long hi) { return v >= lo && v < hi; }
 
+// How reading the ten header lines ended.
+enum class header_end { ok, short_file, bad_number };
+
+// A header line after the first: its numbers (before a comment) are counts that the
+// reader takes as ints, so each must be a plain non-negative number no larger than the
+// largest int (a larger one would wrap around into another count).
+bool header_numbers(const char *p) {
+    for (;;) {
+        while (*p == ' ' || *p == '\t') ++p;
+        if (*p == '\0' || *p == '\n' || *p == '\r' || *p == '#') return true;
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+        long long v = 0;
+        for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+            v = 10 * v + (*p - '0');
+            if (v > INT_MAX) return false;
+        }
+    }
+}
+
 // Operators that the ASL's reader of this kind takes but cannot evaluate: it calls through
 // a table entry that holds the operator's code itself (div, precision, round, trunc, and
 // o78), so a model using them would end in a crash.
@@ -74,10 +94,12 @@ struct text_source {
     const char *rest = nullptr;  // the segment line after its letter
 
     explicit text_source(std::FILE *f) : in(f) {}
-    bool skip_header() {
-        for (int h = 0; h < 10; ++h)
-            if (!in.next()) return false;
-        return true;
+    header_end skip_header() {
+        for (int h = 0; h < 10; ++h) {
+            if (!in.next()) return header_end::short_file;
+            if (h > 0 && !header_numbers(in.buf)) return header_end::bad_number;
+        }
+        return header_end::ok;
     }
     bool segment(char &t) {
         if (!in.next()) return false;
@@ -173,9 +195,10 @@ struct binary_source {
     bool readable = false, swapped = false;
 
     explicit binary_source(std::FILE *f) : in(f) {}
-    bool skip_header() {
+    header_end skip_header() {
         for (int h = 0; h < 10; ++h) {
-            if (!in.next()) return false;
+            if (!in.next()) return header_end::short_file;
+            if (h > 0 && !header_numbers(in.buf)) return header_end::bad_number;
             if (h == 5) {  // "nwv nfunc arith flags": arith 1 little-endian, 2 big-endian IEEE, 0 unstated
                 const char *p = in.buf;
                 long long a = 0, b = 0, arith = 0;
@@ -190,7 +213,7 @@ struct binary_source {
             }
         }
         off = std::ftell(in.f);
-        return off >= 0;
+        return off >= 0 ? header_end::ok : header_end::short_file;
     }
     // Segments this check reads: none when the byte order is unknown.
     bool known(char) const { return readable; }
@@ -306,7 +329,16 @@ struct checker {
     std::vector<long long> col_entries;  // Jacobian entries per variable, from the J segments
     std::vector<long long> kcum;         // cumulative column counts of the k segment
     std::vector<long long> last_seg;     // per variable: the last gradient segment naming it
-    bool have_k = false;
+    // Per defined variable: the first variable its expression (with the defined variables
+    // it uses) makes nonlinear outside what the header allows in constraints / objectives,
+    // or -1.
+    std::vector<long long> def_off_c, def_off_o;
+    long long off_c = -1, off_o = -1;    // the same for the expression being read
+    long long off_c_at = 0, off_o_at = 0;  // where they were met
+    long long fault_at = 0;              // where a fault was met, when not where reading stopped
+    long long segno = 0;                 // gradient segments read
+    long long gentries = 0;              // objective gradient entries read
+    bool have_k = false, have_b = false, have_r = false;
     bool stopped = false;                // the binary check met a part it does not know
 
     checker(const nl_counts &counts, Source &src, char *w, std::size_t l) : c(counts), in(src), why(w), len(l) {}
@@ -316,6 +348,11 @@ struct checker {
         return false;
     }
 
+    // Whether variable v (not a defined one) may appear nonlinearly in an objective: the
+    // variables nonlinear in objectives are those nonlinear in both, then (after the ones
+    // nonlinear in constraints only) those nonlinear in objectives only.
+    bool objective_nonlinear(long long v) const { return v < c.nlv_b || (v >= c.nlv_c && v < c.nlv_o); }
+
     // References of an expression: variables and defined variables given before, functions.
     struct refs {
         checker &ck;
@@ -324,6 +361,7 @@ struct checker {
                 return ck.bad("variable %lld out of range (%lld)", v, ck.c.vars + ck.ncom);
             if (v >= ck.c.vars && !ck.def_seen[v - ck.c.vars])
                 return ck.bad("defined variable %lld used before its definition", v);
+            ck.note_nonlinear(v);
             return true;
         }
         bool op(long long v) const {
@@ -339,8 +377,30 @@ struct checker {
         }
     };
 
+    // Records a variable of the current expression against the header's counts of
+    // nonlinear variables (a defined variable brings those of its own expression).
+    void note_nonlinear(long long v) {
+        long long oc = -1, oo = -1;
+        if (v >= c.vars) {
+            oc = def_off_c[v - c.vars];
+            oo = def_off_o[v - c.vars];
+        } else {
+            if (v >= c.nlv_c) oc = v;
+            if (!objective_nonlinear(v)) oo = v;
+        }
+        if (off_c < 0 && oc >= 0) {
+            off_c = oc;
+            off_c_at = in.where();
+        }
+        if (off_o < 0 && oo >= 0) {
+            off_o = oo;
+            off_o_at = in.where();
+        }
+    }
+
     // An expression; false when it is bad or when the check stops there.
     bool expression() {
+        off_c = off_o = -1;
         switch (in.expression(refs{*this})) {
         case walk::ok: return true;
         case walk::unknown: stopped = true; return false;
@@ -370,135 +430,180 @@ struct checker {
         return true;
     }
 
-    bool run() {
+    void start() {
         const long long N = c.vars, M = c.cons;
         ncom = c.com_b + c.com_c + c.com_o + c.com_c1 + c.com_o1;
         con_seen.assign(static_cast<std::size_t>(M), 0);
         obj_seen.assign(static_cast<std::size_t>(c.objs), 0);
         def_seen.assign(static_cast<std::size_t>(ncom), 0);
+        def_off_c.assign(static_cast<std::size_t>(ncom), -1);
+        def_off_o.assign(static_cast<std::size_t>(ncom), -1);
         jac_seen.assign(static_cast<std::size_t>(M), 0);
         grad_seen.assign(static_cast<std::size_t>(c.objs), 0);
         col_entries.assign(static_cast<std::size_t>(N), 0);
         last_seg.assign(static_cast<std::size_t>(N), -1);
-        long long segno = 0;
-        long long gentries = 0;
-        if (!in.skip_header()) return bad("file ends inside the header");
-        char t;
-        while (in.segment(t)) {
-            if (!in.known(t)) {
-                stopped = true;
-                return true;
-            }
-            long long v[3] = {0, 0, 0};
-            switch (t) {
-            case 'C':
-            case 'O':
-            case 'L': {
-                if (!header(t, v, t == 'O' ? 2 : 1)) return false;
-                const long long lim = t == 'C' ? M : t == 'O' ? c.objs : c.lcons;
-                if (!in_range(v[0], 0, lim)) {
-                    say(why, len, "segment %c: index %lld out of range (%lld)", t, v[0], lim);
-                    return false;
-                }
-                if (t != 'L') {
-                    auto &seen = t == 'C' ? con_seen : obj_seen;
-                    if (seen[v[0]]) return bad("segment given twice for index %lld", v[0]);
-                    seen[v[0]] = 1;
-                }
-                if (!expression()) return stopped;
-                break;
-            }
-            case 'V': {
-                if (!header(t, v, 3)) return false;
-                if (!in_range(v[0], N, N + ncom)) return bad("defined variable %lld out of range", v[0]);
-                if (def_seen[v[0] - N]) return bad("defined variable %lld given twice", v[0]);
-                if (!in_range(v[1], 0, N + 1)) return bad("defined variable with %lld linear terms", v[1]);
-                if (!pairs(v[1], N, "variable")) return false;
-                if (!expression()) return stopped;
-                def_seen[v[0] - N] = 1;
-                break;
-            }
-            case 'F':
-                if (!header(t, v, 3)) return false;
-                if (!in_range(v[0], 0, c.n_funcs)) return bad("function %lld out of range (%lld)", v[0], c.n_funcs);
-                if (!in.name()) return bad("function %lld: bad name", v[0]);
-                break;
-            case 'S': {
-                if (!header(t, v, 2)) return false;
-                // Kinds 0-3: variables, constraints (logical ones too), objectives, the
-                // problem; 4 marks real values.
-                const long long kind = v[0] & 3;
-                const long long lim = kind == 0 ? N : kind == 1 ? M + c.lcons : kind == 2 ? c.objs : 1;
-                if (!in_range(v[1], 0, lim + 1)) return bad("suffix with %lld values (at most %lld)", v[1], lim);
-                if (!in.name()) return bad("suffix: bad name");
-                if (!pairs(v[1], lim, "suffix", v[0] & 4 ? 8 : 4)) return false;
-                break;
-            }
-            case 'd':
-            case 'x': {
-                const bool primal = t == 'x';
-                if (!header(t, v, 1)) return false;
-                const long long lim = primal ? N : M;
-                if (!in_range(v[0], 0, lim + 1)) return bad("%lld initial values for %lld entries", v[0], lim);
-                if (!pairs(v[0], lim, primal ? "variable" : "constraint")) return false;
-                break;
-            }
-            case 'r':
-            case 'b': {
-                const bool rows = t == 'r';
-                const long long count = rows ? M : N;
-                for (long long k = 0; k < count; ++k) {
-                    long long type;
-                    if (!in.bound_type(type) || !in_range(type, 0, rows ? 6 : 5))
-                        return bad("bad bound in entry %lld of %lld", k, count);
-                }
-                break;
-            }
-            case 'k': {
-                if (!header(t, v, 1)) return false;
-                if (have_k) return bad("second k segment");
-                if (v[0] != (N > 0 ? N - 1 : 0)) return bad("k segment of %lld entries for %lld variables", v[0], N);
-                have_k = true;
-                long long prev = 0;
-                for (long long k = 0; k < v[0]; ++k) {
-                    long long s;
-                    if (!in.count(s) || s < prev || s > c.jac_nz) return bad("column count %lld out of order", k);
-                    kcum.push_back(s);
-                    prev = s;
-                }
-                break;
-            }
-            case 'J':
-            case 'G': {
-                const bool jac = t == 'J';
-                if (!header(t, v, 2)) return false;
-                const long long lim = jac ? M : c.objs;
-                if (!in_range(v[0], 0, lim)) return bad("segment index %lld out of range (%lld)", v[0], lim);
-                auto &seen = jac ? jac_seen : grad_seen;
-                if (seen[v[0]]) return bad("second gradient segment for index %lld", v[0]);
-                seen[v[0]] = 1;
-                if (!in_range(v[1], 1, N + 1)) return bad("segment of %lld entries for %lld variables", v[1], N);
-                for (long long k = 0; k < v[1]; ++k) {
-                    long long j;
-                    if (!in.pair_index(j) || !in_range(j, 0, N)) return bad("variable index out of range (%lld)", N);
-                    if (last_seg[j] == segno) return bad("variable %lld twice in one segment", j);
-                    last_seg[j] = segno;
-                    if (jac) ++col_entries[j];
-                }
-                ++segno;
-                if (!jac) gentries += v[1];
-                break;
-            }
-            default:
-                return bad("unknown segment");
-            }
+    }
+
+    // C, O and L segments: an index, an objective's sense, an expression.
+    bool body(char t) {
+        long long v[2] = {0, 0};
+        if (!header(t, v, t == 'O' ? 2 : 1)) return false;
+        const long long lim = t == 'C' ? c.cons : t == 'O' ? c.objs : c.lcons;
+        if (!in_range(v[0], 0, lim)) {
+            say(why, len, "segment %c: index %lld out of range (%lld)", t, v[0], lim);
+            return false;
         }
+        if (t == 'O' && v[1] != 0 && v[1] != 1)
+            return bad("objective %lld: sense %lld is neither 0 (minimise) nor 1 (maximise)", v[0], v[1]);
+        if (t != 'L') {
+            auto &seen = t == 'C' ? con_seen : obj_seen;
+            if (seen[v[0]]) return bad("segment given twice for index %lld", v[0]);
+            seen[v[0]] = 1;
+        }
+        if (!expression()) return false;
+        if (t == 'C' && off_c >= 0) {
+            fault_at = off_c_at;
+            return bad("variable %lld is nonlinear in a constraint, the header counts %lld such variables", off_c,
+                       c.nlv_c);
+        }
+        if (t == 'O' && off_o >= 0) {
+            fault_at = off_o_at;
+            return bad("variable %lld is nonlinear in an objective, beyond the header's counts", off_o);
+        }
+        return true;
+    }
+
+    // A defined variable: its index, linear terms and kind, then its expression.  Its kind
+    // is 0 for those the header counts as shared (by constraints, objectives or both), and
+    // otherwise the 1-based number of the one constraint (or, after the constraints, the
+    // one objective) that uses it; the readers place it by that.
+    bool defined_variable() {
+        const long long N = c.vars, M = c.cons;
+        long long v[3] = {0, 0, 0};
+        if (!header('V', v, 3)) return false;
+        if (!in_range(v[0], N, N + ncom)) return bad("defined variable %lld out of range", v[0]);
+        const long long d = v[0] - N, shared = c.com_b + c.com_c + c.com_o;
+        if (def_seen[d]) return bad("defined variable %lld given twice", v[0]);
+        const bool fits = d < shared                   ? v[2] == 0
+                          : d < shared + c.com_c1       ? in_range(v[2], 1, M + c.lcons + 1)
+                                                        : in_range(v[2], M + 1, M + c.lcons + c.objs + 1);
+        if (!fits) return bad("defined variable %lld: kind %lld does not fit the header's counts", v[0], v[2]);
+        if (!in_range(v[1], 0, N + 1)) return bad("defined variable with %lld linear terms", v[1]);
+        if (!pairs(v[1], N, "variable")) return false;
+        if (!expression()) return false;
+        def_seen[d] = 1;
+        def_off_c[d] = off_c;
+        def_off_o[d] = off_o;
+        return true;
+    }
+
+    bool function_segment() {
+        long long v[3] = {0, 0, 0};
+        if (!header('F', v, 3)) return false;
+        if (!in_range(v[0], 0, c.n_funcs)) return bad("function %lld out of range (%lld)", v[0], c.n_funcs);
+        return in.name() || bad("function %lld: bad name", v[0]);
+    }
+
+    bool suffix() {
+        long long v[2] = {0, 0};
+        if (!header('S', v, 2)) return false;
+        // Kinds 0-3: variables, constraints (logical ones too), objectives, the problem; 4
+        // marks real values.
+        const long long kind = v[0] & 3;
+        const long long lim = kind == 0 ? c.vars : kind == 1 ? c.cons + c.lcons : kind == 2 ? c.objs : 1;
+        if (!in_range(v[1], 0, lim + 1)) return bad("suffix with %lld values (at most %lld)", v[1], lim);
+        if (!in.name()) return bad("suffix: bad name");
+        return pairs(v[1], lim, "suffix", v[0] & 4 ? 8 : 4);
+    }
+
+    bool initial_values(char t) {
+        const bool primal = t == 'x';
+        long long v[1] = {0};
+        if (!header(t, v, 1)) return false;
+        const long long lim = primal ? c.vars : c.cons;
+        if (!in_range(v[0], 0, lim + 1)) return bad("%lld initial values for %lld entries", v[0], lim);
+        return pairs(v[0], lim, primal ? "variable" : "constraint");
+    }
+
+    bool bounds(char t) {
+        // A later segment of the same kind replaces the bounds of an earlier one.
+        const bool rows = t == 'r';
+        (rows ? have_r : have_b) = true;
+        const long long count = rows ? c.cons : c.vars;
+        for (long long k = 0; k < count; ++k) {
+            long long type;
+            if (!in.bound_type(type) || !in_range(type, 0, rows ? 6 : 5))
+                return bad("bad bound in entry %lld of %lld", k, count);
+        }
+        return true;
+    }
+
+    bool column_counts() {
+        const long long N = c.vars;
+        long long v[1] = {0};
+        if (!header('k', v, 1)) return false;
+        if (have_k) return bad("second k segment");
+        if (v[0] != (N > 0 ? N - 1 : 0)) return bad("k segment of %lld entries for %lld variables", v[0], N);
+        have_k = true;
+        long long prev = 0;
+        for (long long k = 0; k < v[0]; ++k) {
+            long long s;
+            if (!in.count(s) || s < prev || s > c.jac_nz) return bad("column count %lld out of order", k);
+            kcum.push_back(s);
+            prev = s;
+        }
+        return true;
+    }
+
+    // J and G segments: an index, the number of entries, the entries.
+    bool gradient(char t) {
+        const long long N = c.vars;
+        const bool jac = t == 'J';
+        long long v[2] = {0, 0};
+        if (!header(t, v, 2)) return false;
+        const long long lim = jac ? c.cons : c.objs;
+        if (!in_range(v[0], 0, lim)) return bad("segment index %lld out of range (%lld)", v[0], lim);
+        auto &seen = jac ? jac_seen : grad_seen;
+        if (seen[v[0]]) return bad("second gradient segment for index %lld", v[0]);
+        seen[v[0]] = 1;
+        if (!in_range(v[1], 1, N + 1)) return bad("segment of %lld entries for %lld variables", v[1], N);
+        for (long long k = 0; k < v[1]; ++k) {
+            long long j;
+            if (!in.pair_index(j) || !in_range(j, 0, N)) return bad("variable index out of range (%lld)", N);
+            if (last_seg[j] == segno) return bad("variable %lld twice in one segment", j);
+            last_seg[j] = segno;
+            if (jac) ++col_entries[j];
+        }
+        ++segno;
+        if (!jac) gentries += v[1];
+        return true;
+    }
+
+    bool segment(char t) {
+        switch (t) {
+        case 'C': case 'O': case 'L': return body(t);
+        case 'V': return defined_variable();
+        case 'F': return function_segment();
+        case 'S': return suffix();
+        case 'd': case 'x': return initial_values(t);
+        case 'r': case 'b': return bounds(t);
+        case 'k': return column_counts();
+        case 'J': case 'G': return gradient(t);
+        default: return bad("unknown segment");
+        }
+    }
+
+    // At the end of the file: everything the header announces has been given.
+    bool complete() {
+        const long long N = c.vars, M = c.cons;
         for (long long i = 0; i < M; ++i)
             if (!con_seen[i]) return bad("no segment for constraint %lld", i);
         for (long long i = 0; i < c.objs; ++i)
             if (!obj_seen[i]) return bad("no segment for objective %lld", i);
         for (long long d = 0; d < ncom; ++d)
             if (!def_seen[d]) return bad("no segment for defined variable %lld", N + d);
+        if (N > 0 && !have_b) return bad("no bounds (b segment) for %lld variables", N);
+        if (M > 0 && !have_r) return bad("no bounds (r segment) for %lld constraints", M);
         // The Jacobian entries of each variable as the k segment counts them.
         if (c.jac_nz > 0 && !have_k) return bad("no k segment for %lld Jacobian entries", c.jac_nz);
         long long total = 0;
@@ -513,8 +618,24 @@ struct checker {
             total += col_entries[j];
         }
         if (total != c.jac_nz) return bad("%lld Jacobian entries, the header says %lld", total, c.jac_nz);
-        if (gentries > c.grad_nz) return bad("%lld gradient entries, the header says %lld", gentries, c.grad_nz);
+        if (gentries != c.grad_nz) return bad("%lld gradient entries, the header says %lld", gentries, c.grad_nz);
         return true;
+    }
+
+    // True when the file passes, or when the check stopped at a part it does not read.
+    bool run() {
+        start();
+        switch (in.skip_header()) {
+        case header_end::ok: break;
+        case header_end::short_file: return bad("file ends inside the header");
+        default: return bad("a header number beyond the range of the reader");
+        }
+        char t;
+        while (in.segment(t)) {
+            if (!in.known(t)) return stopped = true;
+            if (!segment(t)) return stopped;
+        }
+        return complete();
     }
 };
 
@@ -550,7 +671,8 @@ long long nl_segments_check(std::FILE *f, const nl_counts &c, char *why, std::si
     text_source src(f);
     checker<text_source> ck(c, src, why, len);
     if (ck.run()) return 0;
-    return src.where() > 0 ? src.where() : 1;
+    const long long at = ck.fault_at > 0 ? ck.fault_at : src.where();
+    return at > 0 ? at : 1;
 }
 
 long long nl_binary_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len) {
@@ -558,7 +680,7 @@ long long nl_binary_check(std::FILE *f, const nl_counts &c, char *why, std::size
     binary_source src(f);
     checker<binary_source> ck(c, src, why, len);
     if (ck.run()) return -1;  // passed, or stopped at a part the check does not read
-    return src.where();
+    return ck.fault_at > 0 ? ck.fault_at : src.where();
 }
 
 } // namespace orva

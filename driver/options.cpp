@@ -1,5 +1,9 @@
 // The option keywords of the AMPL driver and the settings they write.
+#include <cerrno>
+#include <climits>
+
 #include "driver/asl_glue.h"
+#include "lp/ranges.h"
 
 namespace orva {
 
@@ -13,6 +17,43 @@ char orva_version[] = "Version 7.03 (20150119)";
 namespace {
 char *S(const char *s) { return const_cast<char *>(s); }
 
+// Refuses an option word with a message; the ASL then ends the run with status 1.
+char *refuse(Option_Info *oi, keyword *kw, char *value, const char *why) {
+    char *end = value;
+    while (*end > ' ') ++end;
+    Fprintf(Stderr, "%s%s%.*s: %s\n", kw->name, oi->eqsign ? oi->eqsign : "=", static_cast<int>(end - value), value,
+            why);
+    badopt_ASL(oi);
+    return end;
+}
+
+// An int setting: the whole word must be a number within the int range (and the
+// setting's own range) before the ASL's handler stores it; a missing value, trailing
+// characters or a number that would wrap around are refused instead of read as 0 or as
+// another number.
+char *int_val(Option_Info *oi, keyword *kw, char *value) {
+    char *end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(value, &end, 10);
+    char why[120];
+    if (end == value) return refuse(oi, kw, value, "a whole number is needed");
+    if (*end > ' ') return refuse(oi, kw, value, "not a whole number");
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return refuse(oi, kw, value, "out of the range of an int");
+    if (!setting_in_range(kw->name, static_cast<double>(v), why, sizeof why)) return refuse(oi, kw, value, why);
+    return I_val_ASL(oi, kw, value);
+}
+
+// A real setting: the whole word must be a number (not NaN) within the setting's range.
+char *real_val(Option_Info *oi, keyword *kw, char *value) {
+    char *end = nullptr;
+    const double v = strtod(value, &end);
+    char why[120];
+    if (end == value) return refuse(oi, kw, value, "a number is needed");
+    if (*end > ' ') return refuse(oi, kw, value, "not a number");
+    if (!setting_in_range(kw->name, v, why, sizeof why)) return refuse(oi, kw, value, why);
+    return D_val_ASL(oi, kw, value);
+}
+
 // Fixed values for the keywords that take no value and store a known int.
 I_Known dual_kn = {2, &opts.pdf};
 I_Known primal_kn = {1, &opts.pdf};
@@ -23,48 +64,48 @@ I_Known noreord_kn = {0, &opts.method};
 
 // Sorted by keyword in byte order: the ASL finds keywords by binary search.
 keyword keywds[] = {
-    {S("bndpush"), D_val_ASL, &opts.bndpush, S("initial distance from bounds")},
+    {S("bndpush"), real_val, &opts.bndpush, S("initial distance from bounds")},
     {S("bounds"), C_val_ASL, &opts.bounds, S("name of MPS BOUNDS section")},
     {S("convex"), IK1_val_ASL, &opts.convex, S("assert problem is convex")},
-    {S("dense"), I_val_ASL, &opts.dense, S("dense window threshold")},
+    {S("dense"), int_val, &opts.dense, S("dense window threshold")},
     {S("dual"), IK_val_ASL, &dual_kn, S("dual-favored matrix reordering")},
-    {S("epsdiag"), D_val_ASL, &opts.epsdiag, S("eps tol diag perturbation")},
-    {S("epsnum"), D_val_ASL, &opts.epsnum, S("eps tol for numerical factorization")},
-    {S("epssol"), D_val_ASL, &opts.epssol, S("eps tol for forward/backward solve")},
-    {S("honor_bnds"), I_val_ASL, &opts.honor_bnds, S("honor bounds on variables")},
-    {S("honor_bnds_init"), I_val_ASL, &opts.honor_bnds_init, S("honor bnds initially")},
+    {S("epsdiag"), real_val, &opts.epsdiag, S("eps tol diag perturbation")},
+    {S("epsnum"), real_val, &opts.epsnum, S("eps tol for numerical factorization")},
+    {S("epssol"), real_val, &opts.epssol, S("eps tol for forward/backward solve")},
+    {S("honor_bnds"), int_val, &opts.honor_bnds, S("honor bounds on variables")},
+    {S("honor_bnds_init"), int_val, &opts.honor_bnds_init, S("honor bnds initially")},
     {S("ignore_initsol"), IK1_val_ASL, &opts.ignore_initsol,
      S("ignore given initial guesses; make automatic choice")},
-    {S("inftol"), D_val_ASL, &opts.inftol, S("Feasibility tolerance")},
-    {S("inftol2"), D_val_ASL, &opts.inftol2, S("Feasibility tolerance 2")},
-    {S("iterlim"), I_val_ASL, &opts.iterlim, S("Iteration Limit (ITERLIM)")},
+    {S("inftol"), real_val, &opts.inftol, S("Feasibility tolerance")},
+    {S("inftol2"), real_val, &opts.inftol2, S("Feasibility tolerance 2")},
+    {S("iterlim"), int_val, &opts.iterlim, S("Iteration Limit (ITERLIM)")},
     {S("lp_only"), IK1_val_ASL, &opts.lp_only, S("linearize only---don't quadraticize")},
     {S("max"), IK_val_ASL, &max_kn, S("maximize the objective")},
     {S("maximize"), IK_val_ASL, &max_kn, S("maximize the objective")},
-    {S("maxit"), I_val_ASL, &opts.iterlim, S("Iteration Limit (ITERLIM)")},
+    {S("maxit"), int_val, &opts.iterlim, S("Iteration Limit (ITERLIM)")},
     {S("min"), IK1_val_ASL, &opts.sense, S("minimize the objective")},
     {S("mindeg"), IK_val_ASL, &mindeg_kn, S("minimum degree matrix reordering")},
     {S("minimize"), IK1_val_ASL, &opts.sense, S("minimize the objective")},
     {S("minlocfil"), IK_val_ASL, &minlocfil_kn, S("minimum local fill matrix reordering")},
-    {S("mufactor"), D_val_ASL, &opts.mufactor, S("mu factor")},
+    {S("mufactor"), real_val, &opts.mufactor, S("mu factor")},
     {S("noreord"), IK_val_ASL, &noreord_kn, S("no matrix reordering")},
     {S("obj"), C_val_ASL, &opts.obj, S("name of MPS objective row")},
-    {S("objno"), I_val_ASL, &opts.objno, S("objective number: 1= first, 0= none")},
-    {S("outlev"), I_val_ASL, &opts.outlev, S("output level")},
-    {S("penalty"), D_val_ASL, &opts.penalty, S("penalty parameter")},
-    {S("pred_corr"), I_val_ASL, &opts.pred_corr, S("pred= 0, pred_corr= 1, unset= -1")},
+    {S("objno"), int_val, &opts.objno, S("objective number: 1= first, 0= none")},
+    {S("outlev"), int_val, &opts.outlev, S("output level")},
+    {S("penalty"), real_val, &opts.penalty, S("penalty parameter")},
+    {S("pred_corr"), int_val, &opts.pred_corr, S("pred= 0, pred_corr= 1, unset= -1")},
     {S("primal"), IK_val_ASL, &primal_kn, S("primal-favored matrix reordering")},
     {S("ranges"), C_val_ASL, &opts.ranges, S("name of MPS RANGES section")},
     {S("rhs"), C_val_ASL, &opts.rhs, S("name of MPS right-hand side section")},
     {S("sdp"), IK1_val_ASL, &opts.sdp, S("assert problem is an SDP")},
-    {S("sigfig"), I_val_ASL, &opts.sigfig,
+    {S("sigfig"), int_val, &opts.sigfig,
      S("significant digits (agreement in primal and dual objectives)")},
-    {S("stablty"), D_val_ASL, &opts.stablty, S("mixing factor for matrix reordering")},
-    {S("steplen"), D_val_ASL, &opts.steplen, S("step length reduction factor")},
-    {S("timing"), I_val_ASL, &opts.timing,
+    {S("stablty"), real_val, &opts.stablty, S("mixing factor for matrix reordering")},
+    {S("steplen"), real_val, &opts.steplen, S("step length reduction factor")},
+    {S("timing"), int_val, &opts.timing,
      S("timing destination: 1 = stdout, 2 = stderr, 3 = both")},
-    {S("timlim"), D_val_ASL, &opts.timlim, S("Time limit")},
-    {S("verbose"), I_val_ASL, &opts.outlev, S("synonym for outlev")},
+    {S("timlim"), real_val, &opts.timlim, S("Time limit")},
+    {S("verbose"), int_val, &opts.outlev, S("synonym for outlev")},
     {S("version"), Ver_val_ASL, nullptr, S("single-word phrase: report version before solving")},
     {S("wantsol"), WS_val_ASL, nullptr,
      S("solution report without -AMPL: sum of\n\t\t1 ==> write .sol file\n\t\t2 ==> print primal "
@@ -91,18 +132,7 @@ Option_Info make_oinfo() {
 
 Option_Info Oinfo = make_oinfo();
 
-namespace {
-// Allocation failures inside the AMPL flow report through the ASL and end through its exit.
-void asl_alloc_fail(const char *msg) {
-    Printf("%s", msg);
-    mainexit_ASL(1);
-}
-} // namespace
-
-ASL *asl_create() {
-    alloc_fail = asl_alloc_fail;
-    return ASL_alloc(ASL_read_pfgh);
-}
+ASL *asl_create() { return ASL_alloc(ASL_read_pfgh); }
 
 int parse_options(ASL *asl, char **argv, char **stem) {
     *stem = getstub_ASL(asl, &argv, &Oinfo);

@@ -61,8 +61,9 @@ NLIST *lookup(const char *key) {
 NLIST *install(const char *key, int index) {
     NLIST *e = lookup(key);
     if (!e) {
-        e = xmalloc<NLIST>("np", "1", 1, "NLIST");
-        e->name = copy_key(key);
+        owned<NLIST> entry(xmalloc<NLIST>("np", "1", 1, "NLIST"));
+        entry[0].name = copy_key(key);
+        e = entry.release();
         const std::uint32_t b = hash(key);
         e->next = hashtab[b];
         hashtab[b] = e;

@@ -3,13 +3,16 @@
 //   orva-mps [options] FILE... [keyword=value ...]
 //
 // The files are read as one MPS input ("-" is standard input); settings come from an
-// optional specs file and keyword=value words; the problem is solved with solvelp.  The
-// output always ends with the result message and four lines that scripts can read:
-// "primal objective:", "dual objective:", "iterations:" and "seconds:".
+// optional specs file and keyword=value words.  Presolve reduces the problem (unless
+// presolve=0), solvelp solves what is left and postsolve restores the solution of the
+// problem as read.  The output always ends with the result message and four lines that
+// scripts can read: "primal objective:", "dual objective:", "iterations:" and "seconds:".
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,9 @@
 #include "files/mps.h"
 #include "files/specs.h"
 #include "ipm/ipm.h"
+#include "lp/error.h"
 #include "lp/lp.h"
+#include "presolve/presolve.h"
 
 using namespace orva;
 
@@ -36,15 +41,24 @@ void usage(std::FILE *to) {
                  "  -s FILE   take settings from a specs file (a keyword and a value per line)\n"
                  "  -o FILE   write the solution report (columns and rows) to FILE\n"
                  "  -w FILE   write the problem as read to FILE in MPS form\n"
+                 "  -p FILE   write the presolve report (what each pass removed, and why) to FILE\n"
                  "  -h        print this text\n"
                  "\n"
                  "settings: keyword=value words (a flag by its name alone), after the specs file:\n"
-                 "  integers: iterlim maxit sigfig outlev verbose dense lincons\n"
+                 "  integers: iterlim maxit sigfig outlev verbose dense lincons presolve\n"
                  "  reals (a value starts with a digit): inftol inftol2 steplen mufactor bndpush\n"
                  "         epssol epsnum epsdiag stablty timlim\n"
                  "  flags: min minimize max maximize convex primal dual noreord minlocfil mindeg\n"
                  "         pred_corr honor_bnds honor_bnds_init quadratic sdp\n"
                  "  The log level is verbose=2 unless set (verbose=0: no log).\n"
+                 "\n"
+                 "presolve=N reduces the problem before the solve and restores the solution after\n"
+                 "it: 0 off; 1 empty, free, redundant, singleton, forcing and duplicate rows and\n"
+                 "empty and fixed columns; add 2 for free and implied-free column singletons and 4\n"
+                 "for doubleton equations.  Default 3.  A line \"presolve: removed ...\" comes\n"
+                 "before the log, and at verbose=2 and above the residuals of the restored solution\n"
+                 "on the problem as read after it; a solution that this check finds not optimal\n"
+                 "ends as SUBOPTIMAL SOLUTION FOUND.  -o reports the problem as read.\n"
                  "\n"
                  "The output ends with the result message and the lines\n"
                  "  primal objective: VALUE\n  dual objective: VALUE\n  iterations: N\n  seconds: T\n"
@@ -53,10 +67,20 @@ void usage(std::FILE *to) {
                  program);
 }
 
-[[noreturn]] void fail(const std::string &text) {
-    std::fprintf(stderr, "%s: %s\n", program, text.c_str());
-    std::exit(1);
-}
+// A refusal of the program's own (bad options or settings, files it cannot open or
+// write): main prints "orva-mps: text" on standard error and ends with status 1.
+struct refusal {
+    std::string text;
+};
+[[noreturn]] void fail(const std::string &text) { throw refusal{text}; }
+
+// The record, closed when the run ends (or an error ends it).
+struct close_lp {
+    void operator()(LP *lp) const {
+        closelp(lp);
+        hash_free();
+    }
+};
 
 bool file_exists(const char *path) {
     struct stat st {};
@@ -78,11 +102,15 @@ bool flag_set(const char *name) {
     return k && k->ival != 0;
 }
 
-} // namespace
+// Writes a file with one of the writers; false when it cannot be opened or written.
+template <class Writer> bool write_file(const char *path, Writer write) {
+    std::FILE *fp = std::fopen(path, "w");
+    return fp && write(fp) == 0;
+}
 
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     const double start = cputimer();
-    const char *specs = nullptr, *report = nullptr, *mpsout = nullptr;
+    const char *specs = nullptr, *report = nullptr, *mpsout = nullptr, *prepout = nullptr;
     std::vector<const char *> files, settings;
 
     // The log is on unless the settings say otherwise.
@@ -94,10 +122,11 @@ int main(int argc, char **argv) {
             usage(stdout);
             return 0;
         }
-        if (!std::strcmp(arg, "-s") || !std::strcmp(arg, "-o") || !std::strcmp(arg, "-w")) {
+        if (!std::strcmp(arg, "-s") || !std::strcmp(arg, "-o") || !std::strcmp(arg, "-w") ||
+            !std::strcmp(arg, "-p")) {
             if (a + 1 >= argc) fail(std::string("option ") + arg + " needs a file name");
             const char *value = argv[++a];
-            (arg[1] == 's' ? specs : arg[1] == 'o' ? report : mpsout) = value;
+            (arg[1] == 's' ? specs : arg[1] == 'o' ? report : arg[1] == 'w' ? mpsout : prepout) = value;
             continue;
         }
         if (arg[0] == '-' && arg[1] != '\0') {
@@ -120,13 +149,14 @@ int main(int argc, char **argv) {
 
     if (specs) {
         const int line = rd_specs(specs);
-        if (line < 0) fail(std::string("cannot open specs file ") + specs);
+        if (line < 0) fail(std::string("cannot read specs file ") + specs);
         if (line > 0) fail(std::string("bad setting in specs file ") + specs + " at line " + std::to_string(line));
     }
     for (const char *s : settings)
         if (!rd_opns(s)) fail(std::string("bad setting: ") + s);
 
-    LP *lp = openlp();
+    const std::unique_ptr<LP, close_lp> record(openlp());
+    LP *lp = record.get();
     set_opns(lp);
     readlp(static_cast<int>(files.size()), files.data(), lp);
     // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,
@@ -134,20 +164,56 @@ int main(int argc, char **argv) {
     if (getparam("MAX") >= 0 && !flag_set("min") && !flag_set("minimize") && !flag_set("max") &&
         !flag_set("maximize"))
         lp->max = -1;
-    if (mpsout && writelp(lp, mpsout) != 0) fail(std::string("cannot write file ") + mpsout);
+    if (mpsout && !write_file(mpsout, [&](std::FILE *fp) { return writelp(lp, fp); }))
+        fail(std::string("cannot write file ") + mpsout);
 
-    const int status = solvelp(lp);
-    const bool report_lost = report && writesol(lp, report) != 0;
+    const int opts = findkey("presolve")->ival;
+    int status;
+    bool prep_lost = false;
+    if (opts != 0) {
+        prep *ps = presolve(lp, opts);
+        if (lp->verbose >= 1) prep_summary(ps);
+        if (prepout) prep_lost = !write_file(prepout, [&](std::FILE *fp) { return writeprep(ps, lp, fp); });
+        status = solve_presolved(ps, lp);
+        freeprep(ps);
+    } else {
+        if (prepout) {
+            prep none;
+            none.m = lp->m;
+            none.n = lp->n;
+            none.nz = lp->nz;
+            none.skipped = true;
+            prep_lost = !write_file(prepout, [&](std::FILE *fp) { return writeprep(&none, lp, fp); });
+        }
+        status = solvelp(lp);
+    }
     // At verbose 2 and above solvelp has printed the message itself.
     if (lp->verbose < 2) opt_message(status);
     std::printf("primal objective: %.12e\n", lp->primal_obj);
     std::printf("dual objective: %.12e\n", lp->dual_obj);
     std::printf("iterations: %d\n", lp->iter);
     std::printf("seconds: %.3f\n", cputimer() - start);
-    std::fflush(stdout);
-    closelp(lp);
-    hash_free();
-    // The result has been printed; the report that could not be written is an error.
-    if (report_lost) fail(std::string("cannot write file ") + report);
-    return 0;
+    // The report comes after the result, so that a report that cannot be written loses
+    // nothing else; output that could not be written (the result too) is an error.
+    const bool out_lost = std::fflush(stdout) != 0 || std::ferror(stdout);
+    const bool report_lost = report && !write_file(report, [&](std::FILE *fp) { return writesol(lp, fp); });
+    if (out_lost) std::fprintf(stderr, "%s: cannot write standard output\n", program);
+    if (report_lost) std::fprintf(stderr, "%s: cannot write file %s\n", program, report);
+    if (prep_lost) std::fprintf(stderr, "%s: cannot write file %s\n", program, prepout);
+    return out_lost || report_lost || prep_lost ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // A write past the file-size limit fails (and is reported) instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
+    try {
+        return run(argc, argv);
+    } catch (const refusal &r) {
+        std::fprintf(stderr, "%s: %s\n", program, r.text.c_str());
+        return 1;
+    } catch (const error &e) {
+        return report(e);
+    }
 }

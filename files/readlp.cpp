@@ -13,10 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "files/labels.h"
+#include "files/lines.h"
 #include "files/mps.h"
 #include "lp/alloc.h"
 #include "lp/lp.h"
@@ -127,6 +129,7 @@ struct reader {
     int np = 0, np2 = 0;
     char **param = nullptr;
 
+    bool sense_pending = false;  // an OBJSENSE header line without its word
     int intstate = 1;     // varsgn of new columns: 1 continuous, 2 integer (MARKER lines)
     int lastcol = -1;     // the column being read in COLUMNS
     int lastqcol = -1;    // the last column read in QUADS
@@ -138,6 +141,22 @@ struct reader {
     char line[256];
     char raw[256];
     int rawlen = 0;
+
+    // Releases what the reader holds: after an error, before its arrays have gone into
+    // the record (finish hands them over at its end).
+    void release() {
+        for (int i = 0; i < m; ++i) std::free(rowlab[i]);
+        for (int j = 0; j < n; ++j) std::free(collab[j]);
+        for (int k = 0; k < np; ++k) std::free(param[k]);
+        for (void *a : {static_cast<void *>(rngmark), static_cast<void *>(r), static_cast<void *>(rowlab),
+                        static_cast<void *>(b), static_cast<void *>(rngval), static_cast<void *>(rngset),
+                        static_cast<void *>(kA), static_cast<void *>(collab), static_cast<void *>(varsgn),
+                        static_cast<void *>(u), static_cast<void *>(c), static_cast<void *>(l),
+                        static_cast<void *>(diagQ), static_cast<void *>(kQ), static_cast<void *>(A),
+                        static_cast<void *>(iA), static_cast<void *>(Q), static_cast<void *>(iQ),
+                        static_cast<void *>(param)})
+            std::free(a);
+    }
 
     void init(long long size) {
         long long h = size / 17;
@@ -190,19 +209,15 @@ struct reader {
         ++nz;
     }
 
-    // Reads one line into line/raw/rawlen; false at the end of the input.
+    // Reads one line into line/raw/rawlen; false at the end of the input.  A NUL byte
+    // counts as a blank (the line's length is what was read).
     bool read_line(std::FILE *fp) {
-        if (!std::fgets(line, line_limit, fp)) return false;
-        int len = static_cast<int>(std::strlen(line));
-        if (len == 0 || line[len - 1] != '\n') {
-            // Either the last line of the input without a line feed, or a line longer than
-            // the limit: the rest of such a line is skipped, never read as a line of its own.
-            int ch = std::fgetc(fp);
-            if (ch != EOF && ch != '\n') {
-                while (ch != EOF && ch != '\n') ch = std::fgetc(fp);
-                std::printf("line longer than %d characters, the rest is ignored: %.40s...\n",
-                            line_limit - 1, line);
-            }
+        bool cut = false;
+        int len = read_text_line(fp, line, line_limit, &cut);
+        if (len == 0) return false;
+        if (cut)
+            std::printf("line longer than %d characters, the rest is ignored: %.40s...\n", line_limit - 1, line);
+        if (line[len - 1] != '\n') {  // the last line of the input, or a line cut short
             line[len++] = '\n';
             line[len] = '\0';
         }
@@ -234,15 +249,19 @@ struct reader {
             state = AFTER_NAME;
             return;
         }
+        add_param(w1, w2);
+    }
+
+    // A parameter: its value at the next position of param, its name in the label table.
+    void add_param(const char *name, const char *value) {
         if (np == np2) {
             np2 = next_capacity(np2);
             grow(param, np2, "param", "np2");
         }
-        param[np] = copy_label(w2);
+        param[np++] = copy_label(value);  // counted at once: the reader owns the string
         char key[258];
-        key_of(key, w1, 'P');
-        install(key, np);
-        ++np;
+        key_of(key, name, 'P');
+        install(key, np - 1);
     }
 
     void row_line() {
@@ -271,11 +290,10 @@ struct reader {
                 std::memcpy(objname, label, sizeof label);
             }
         }
-        rowlab[m] = copy_label(label);
+        rowlab[m++] = copy_label(label);  // counted at once: the reader owns the label
         key_of(key, label, 'R');
         if (lookup(key)) std::printf("row label %s repeated in ROWS section\n", label);
-        install(key, m);
-        ++m;
+        install(key, m - 1);
     }
 
     void begin_columns() {
@@ -330,12 +348,11 @@ struct reader {
             }
             if (n == n2) grow_cols();
             kA[n] = nz;
-            collab[n] = copy_label(col);
-            install(key, n);
             varsgn[n] = intstate;
             u[n] = inf;
             lastcol = n;
-            ++n;
+            collab[n++] = copy_label(col);  // counted at once: the reader owns the label
+            install(key, n - 1);
         } else if (j != lastcol) {
             char msg[250];
             std::snprintf(msg, sizeof msg, "column %s out of order in COLUMNS section\n", col);
@@ -530,6 +547,28 @@ struct reader {
         }
     }
 
+    // The free layout's OBJSENSE section between NAME and ROWS: its word (on the header
+    // line or the next) MAX or MAXIMIZE marks the problem as one to maximise, as the
+    // writer's "MAX" line does; MIN or MINIMIZE leaves the default.  False for other lines.
+    bool objective_sense() {
+        char w1[256] = "", w2[256] = "";
+        std::sscanf(raw, "%255s %255s", w1, w2);
+        const bool header = line[0] != ' ' && !std::strcmp(w1, "OBJSENSE");
+        if (header) {
+            sense_pending = w2[0] == '\0';
+            if (sense_pending) return true;
+            std::memmove(w1, w2, sizeof w1);
+        } else if (!sense_pending) {
+            return false;
+        }
+        sense_pending = false;
+        if (!std::strcmp(w1, "MAX") || !std::strcmp(w1, "MAXIMIZE"))
+            add_param("MAX", "");
+        else if (std::strcmp(w1, "MIN") != 0 && std::strcmp(w1, "MINIMIZE") != 0)
+            std::printf("unrecognized objective sense %s\n", w1);
+        return true;
+    }
+
     void process_line() {
         // Empty lines and comments (the raw line: padding has replaced the line feed).
         if (raw[0] == '\0' || raw[0] == '*') return;
@@ -539,7 +578,7 @@ struct reader {
         case AFTER_NAME:
             if (!std::strncmp(line, "ROW", 3))
                 state = ROWS;
-            else
+            else if (!objective_sense())
                 std::printf("expected ROWS after NAME instead of %s\n", raw);
             return;
         case ROWS:
@@ -619,7 +658,8 @@ struct reader {
         const long long total = 2LL * qnz + ndiag;
         if (total > INT_MAX) my_exit(36, "too many entries in QUADS section\n");
         const int qnz_new = static_cast<int>(total);
-        int *iwork = xcalloc<int>("iwork", "n+1", n + 1);
+        const owned<int> iwork_o(xcalloc<int>("iwork", "n+1", n + 1));
+        int *iwork = iwork_o.get();
         for (int j = 0; j < n; ++j) {
             for (int k = kQ[j]; k < kQ[j + 1]; ++k) {
                 ++iwork[j];
@@ -627,12 +667,15 @@ struct reader {
             }
             if (diagQ[j] != 0.0) ++iwork[j];
         }
-        int *kQ_new = xmalloc<int>("kQ_new", "n+1", n + 1);
+        owned<int> kQ_new_o(xmalloc<int>("kQ_new", "n+1", n + 1));
+        int *kQ_new = kQ_new_o.get();
         kQ_new[0] = 0;
         for (int j = 0; j < n; ++j) kQ_new[j + 1] = kQ_new[j] + iwork[j];
         for (int j = 0; j < n; ++j) iwork[j] = kQ_new[j];
-        int *iQ_new = xmalloc<int>("iQ_new", "qnz", qnz_new);
-        double *Q_new = xmalloc<double>("Q_new", "qnz", qnz_new);
+        owned<int> iQ_new_o(xmalloc<int>("iQ_new", "qnz", qnz_new));
+        owned<double> Q_new_o(xmalloc<double>("Q_new", "qnz", qnz_new));
+        int *iQ_new = iQ_new_o.get();
+        double *Q_new = Q_new_o.get();
         for (int j = 0; j < n; ++j) {
             if (diagQ[j] != 0.0) {
                 iQ_new[iwork[j]] = j;
@@ -661,46 +704,38 @@ struct reader {
                 Q_new[k] = col[k - s].second;
             }
         }
-        xfree(iwork);
         xfree(kQ);
         xfree(iQ);
         xfree(Q);
-        kQ = kQ_new;
-        iQ = iQ_new;
-        Q = Q_new;
+        kQ = kQ_new_o.release();
+        iQ = iQ_new_o.release();
+        Q = Q_new_o.release();
         qnz = qnz_new;
     }
 
-    void finish() {
+    // The end of the input: a NAME and a ROWS section must have been read.
+    void check_end() {
         if (!named) my_exit(11, "NAME not found\n");
+        // An input that ends before its ROWS section holds no problem at all (a file cut
+        // short, or no MPS file): solving it as an empty one would report success.
+        if (state == AFTER_NAME) my_exit(11, "ROWS not found\n");
         if (state != BEFORE_NAME && state != END) std::printf("ENDATA not found \n");
         end_columns();
+    }
 
-        LP &p = *lp;
-        p.convex = 1;
-        p.quadratic = 1;
-        p.honor_bnds = 0;
-        p.pred_corr = 1;
-        p.mufactor = 0.0;
-        if (p.bndpush < 0) p.bndpush = 100.0;
+    // The objective row (an N row), or -1 with a message.
+    int objective_row() {
+        char key[10];
+        key_of(key, objname, 'R');
+        const int obj = getindex(key);
+        if (obj >= 0 && rngmark[obj] == ROW_N) return obj;
+        std::printf("objective function %s not found \n", objname);
+        return -1;
+    }
 
-        add_fit_columns();
-
-        // The objective row.
-        int obj = -1;
-        {
-            char key[10];
-            key_of(key, objname, 'R');
-            obj = getindex(key);
-            if (obj < 0 || rngmark[obj] != ROW_N) {
-                std::printf("objective function %s not found \n", objname);
-                obj = -1;
-            }
-        }
-        const double fconst = obj >= 0 ? 0.0 - b[obj] : 0.0;
-
-        // Ranges: on E (and F) rows the sign of R says which side the range extends; on L
-        // and G rows the range is |R| (an L row is negated into G form below).
+    // Ranges: on E (and F) rows the sign of R says which side the range extends; on L and
+    // G rows the range is |R| (an L row is negated into G form later).
+    void apply_ranges() {
         for (int i = 0; i < m; ++i) {
             if (!rngset[i]) continue;
             const double R = rngval[i];
@@ -719,16 +754,18 @@ struct reader {
             default: break;
             }
         }
+    }
 
-        // New row numbers: the objective, N rows and rows of unknown type go.
+    // The objective, N rows and rows of unknown type leave the rows: objective entries
+    // become c, entries of dropped rows go, L rows (and their b) are negated, and the
+    // remaining rows are renumbered in order.
+    void drop_rows(int obj) {
         int *iwork = xmalloc<int>("iwork", "m", m);
         int mnew = 0;
         for (int i = 0; i < m; ++i) {
             const int t = rngmark[i];
             iwork[i] = (t == ROW_N || t == ROW_OTHER) ? -1 : mnew++;
         }
-
-        // Matrix: objective entries become c, entries of dropped rows go, L rows negated.
         int w = 0;
         for (int j = 0; j < n; ++j) {
             const int s = kA[j], e = kA[j + 1];
@@ -746,8 +783,6 @@ struct reader {
         }
         kA[n] = w;
         nz = w;
-
-        // Rows.
         for (int i = 0; i < m; ++i) {
             const int t = iwork[i];
             if (t < 0) {
@@ -760,22 +795,12 @@ struct reader {
         }
         xfree(iwork);
         m = mnew;
+    }
 
-        symmetric_q();
-
-        // Store into the record, releasing what it held.
-        xfree(p.A);
-        xfree(p.iA);
-        xfree(p.kA);
-        xfree(p.b);
-        xfree(p.c);
-        xfree(p.r);
-        xfree(p.l);
-        xfree(p.u);
-        xfree(p.varsgn);
-        xfree(p.Q);
-        xfree(p.iQ);
-        xfree(p.kQ);
+    // Releases what the record held.
+    static void release_record(LP &p) {
+        for (double **v : {&p.A, &p.b, &p.c, &p.r, &p.l, &p.u, &p.Q}) xfree(*v);
+        for (int **v : {&p.iA, &p.kA, &p.varsgn, &p.iQ, &p.kQ}) xfree(*v);
         if (p.rowlab)
             for (int i = 0; i < p.m; ++i) std::free(p.rowlab[i]);
         if (p.collab)
@@ -785,7 +810,11 @@ struct reader {
         xfree(p.rowlab);
         xfree(p.collab);
         xfree(p.param);
+    }
 
+    // Stores the problem into the record (which takes over the arrays).
+    void store(LP &p, double fconst) {
+        release_record(p);
         p.m = m;
         p.n = n;
         p.nz = nz;
@@ -812,11 +841,23 @@ struct reader {
         copy_cut(p.rhs, haverhs ? rhsname : "", sizeof p.rhs);
         copy_cut(p.ranges, haverng ? rngname : "", sizeof p.ranges);
         copy_cut(p.bounds, havebnd ? bndname : "", sizeof p.bounds);
-
         xfree(rngmark);
         xfree(rngval);
         xfree(rngset);
         xfree(diagQ);
+    }
+
+    void finish() {
+        check_end();
+        LP &p = *lp;
+        mps_method(lp);
+        add_fit_columns();
+        const int obj = objective_row();
+        const double fconst = obj >= 0 ? 0.0 - b[obj] : 0.0;
+        apply_ranges();
+        drop_rows(obj);
+        symmetric_q();
+        store(p, fconst);
     }
 };
 
@@ -832,11 +873,28 @@ long long input_size(const char *path) {
 
 } // namespace
 
+void mps_method(LP *lp) {
+    lp->convex = 1;
+    lp->quadratic = 1;
+    lp->honor_bnds = 0;
+    lp->pred_corr = 1;
+    lp->mufactor = 0.0;
+    if (lp->bndpush < 0) lp->bndpush = 100.0;
+}
+
 void readlp(int k, const char *const *paths, LP *lp) {
     long long size = 0;
     for (int f = 0; f < k; ++f) size += input_size(paths[f]);
     reader rd;
     rd.lp = lp;
+    // Until finish hands the arrays over to the record, an error releases them.
+    struct guard {
+        reader &rd;
+        bool handed_over = false;
+        ~guard() {
+            if (!handed_over) rd.release();
+        }
+    } held{rd};
     rd.init(size);
     for (int f = 0; f < k; ++f) {
         const bool is_stdin = std::strcmp(paths[f], "-") == 0;
@@ -846,10 +904,17 @@ void readlp(int k, const char *const *paths, LP *lp) {
             std::snprintf(msg, sizeof msg, "cannot open file %s\n", paths[f]);
             my_exit(2, msg);
         }
+        const auto close = [](std::FILE *f) { std::fclose(f); };
+        const std::unique_ptr<std::FILE, decltype(close)> closer(is_stdin ? nullptr : fp, close);
         rd.read_file(fp);
-        if (!is_stdin) std::fclose(fp);
+        if (std::ferror(fp)) {  // a folder, a failing device
+            char msg[250];
+            std::snprintf(msg, sizeof msg, "cannot read file %s\n", paths[f]);
+            my_exit(2, msg);
+        }
     }
     rd.finish();
+    held.handed_over = true;
 }
 
 } // namespace orva

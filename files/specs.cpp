@@ -1,18 +1,24 @@
 #include "files/specs.h"
+#include "files/lines.h"
 
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "lp/lp.h"
+#include "lp/ranges.h"
+#include "presolve/presolve.h"
 
 namespace orva {
 
 namespace {
 
-constexpr int nkeys = 32;
+constexpr int nkeys = 33;
 
 // Sorted by name for the bisection.
 constexpr std::array<keyword, nkeys> defaults = {{
@@ -40,6 +46,7 @@ constexpr std::array<keyword, nkeys> defaults = {{
     {"noreord", KEY_FLAG, 0, 0.0},
     {"outlev", KEY_INT, 0, 0.0},
     {"pred_corr", KEY_FLAG, 0, 0.0},
+    {"presolve", KEY_INT, PO_DEFAULT, 0.0},  // read by the MPS program, not set_opns
     {"primal", KEY_FLAG, 0, 0.0},
     {"quadratic", KEY_FLAG, 0, 0.0},
     {"sdp", KEY_FLAG, 0, 0.0},
@@ -72,13 +79,44 @@ int compare(const char *s, const char *name, int *len) {
     }
 }
 
-keyword &entry(const char *name) {
-    for (auto &k : keytab)
-        if (std::strcmp(k.name, name) == 0) return k;
-    std::abort(); // every name used below is in the table
-}
+// A keyword of the table by its name, found when the program is compiled (a name that
+// is not in the table does not compile).
+struct key_ref {
+    int index;
+    consteval key_ref(const char *name) : index(-1) {
+        for (int k = 0; k < nkeys; ++k)
+            if (std::string_view(defaults[k].name) == name) index = k;
+        if (index < 0) throw "not a keyword of the table";
+    }
+};
+
+keyword &entry(key_ref key) { return keytab[key.index]; }
 
 bool is_space(char ch) { return ch == ' ' || ch == '\t'; }
+
+// Converts the number at p for an integer or real entry and stores it; *end gets the
+// first character after it.  A number beyond the int range, or outside the values the
+// setting takes, is refused (false) rather than stored wrapped around or as given.
+bool set_value(keyword &k, const char *p, const char **end) {
+    char *stop = nullptr;
+    double v;
+    if (k.type == KEY_INT) {
+        errno = 0;
+        const long long iv = std::strtoll(p, &stop, 10);
+        if (errno == ERANGE || iv < INT_MIN || iv > INT_MAX) return false;
+        v = static_cast<double>(iv);
+    } else {
+        v = std::strtod(p, &stop);
+    }
+    char why[120];
+    if (!setting_in_range(k.name, v, why, sizeof why)) return false;
+    if (k.type == KEY_INT)
+        k.ival = static_cast<int>(v);
+    else
+        k.rval = v;
+    if (end) *end = stop;
+    return true;
+}
 
 } // namespace
 
@@ -119,14 +157,9 @@ int rd_specs(const char *path) {
     char line[80];
     int lineno = 0;
     int stop = 0;
-    while (std::fgets(line, sizeof line, fp)) {
+    bool cut = false;  // a line longer than 79 characters: its rest is not a line of its own
+    while (read_text_line(fp, line, sizeof line, &cut) > 0) {
         ++lineno;
-        const std::size_t len = std::strlen(line);
-        if (len > 0 && line[len - 1] != '\n') {
-            // A line longer than 79 characters: its rest is not a line of its own.
-            int ch = std::fgetc(fp);
-            while (ch != EOF && ch != '\n') ch = std::fgetc(fp);
-        }
         const char *p = line;
         while (is_space(*p) || *p == '\n' || *p == '\r') ++p;
         if (*p == '\0') continue; // empty line
@@ -156,12 +189,10 @@ int rd_specs(const char *path) {
         bool ok = true;
         switch (k->type) {
         case KEY_REAL:
-            ok = std::isdigit(v0);
-            if (ok) k->rval = std::strtod(value, nullptr);
+            ok = std::isdigit(v0) && set_value(*k, value, nullptr);
             break;
         case KEY_INT:
-            ok = std::isdigit(v0) || (value[0] == '-' && value[1] <= '9');
-            if (ok) k->ival = static_cast<int>(std::strtol(value, nullptr, 10));
+            ok = (std::isdigit(v0) || (value[0] == '-' && value[1] <= '9')) && set_value(*k, value, nullptr);
             break;
         default:
             if (value[0] == 'T')
@@ -177,8 +208,10 @@ int rd_specs(const char *path) {
             break;
         }
     }
+    // A file that cannot be read (a folder, a failing device) is no file of settings.
+    const bool unreadable = stop == 0 && std::ferror(fp);
     std::fclose(fp);
-    return stop;
+    return unreadable ? -1 : stop;
 }
 
 int rd_opns(const char *opns) {
@@ -198,12 +231,7 @@ int rd_opns(const char *opns) {
         ++p;
         while (is_space(*p)) ++p;
         if (!std::isdigit(static_cast<unsigned char>(*p))) return 0;
-        char *end = nullptr;
-        if (k->type == KEY_INT)
-            k->ival = static_cast<int>(std::strtol(p, &end, 10));
-        else
-            k->rval = std::strtod(p, &end);
-        p = end;
+        if (!set_value(*k, p, &p)) return 0;
     }
 }
 

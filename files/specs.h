@@ -21,7 +21,7 @@ struct keyword {
 enum { KEY_FLAG = 0, KEY_INT = 1, KEY_REAL = 2 };
 
 // Reads a specs file: 0 when the whole file was read, otherwise the number (1-based) of
-// the line at which reading stopped; -1 when the file cannot be opened.  Lines: a keyword
+// the line at which reading stopped; -1 when the file cannot be opened or read.  Lines: a keyword
 // and its value (a real starts with a digit, an integer with a digit or "-", a flag is T
 // or F); "*" starts a comment line.
 int rd_specs(const char *path);

@@ -43,6 +43,10 @@ int writelp(const LP *lp, const char *path) {
         std::snprintf(msg, sizeof msg, "cannot open file %s\n", path);
         my_exit(2, msg);
     }
+    return writelp(lp, fp);
+}
+
+int writelp(const LP *lp, std::FILE *fp) {
     const int m = lp->m, n = lp->n;
     const double inf = INFINITY;
     labeler row{lp->rowlab, 'R', {}}, col{lp->collab, 'C', {}};

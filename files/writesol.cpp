@@ -11,6 +11,16 @@
 namespace orva {
 
 int writesol(const LP *lp, const char *path) {
+    std::FILE *fp = std::fopen(path, "w");
+    if (!fp) {
+        char msg[50];
+        std::snprintf(msg, sizeof msg, "cannot open file %s\n", path);
+        my_exit(2, msg);
+    }
+    return writesol(lp, fp);
+}
+
+int writesol(const LP *lp, std::FILE *fp) {
     const int m = lp->m, n = lp->n;
     const double inf = INFINITY;
     auto at = [](const double *v, int i, double dflt) { return v ? v[i] : dflt; };
@@ -19,14 +29,6 @@ int writesol(const LP *lp, const char *path) {
     if (lp->x && lp->kA)
         for (int j = 0; j < n; ++j)
             for (int k = lp->kA[j]; k < lp->kA[j + 1]; ++k) rowact[lp->iA[k]] += lp->A[k] * lp->x[j];
-
-    std::FILE *fp = std::fopen(path, "w");
-    if (!fp) {
-        xfree(rowact);
-        char msg[50];
-        std::snprintf(msg, sizeof msg, "cannot open file %s\n", path);
-        my_exit(2, msg);
-    }
     const double tol = 1.2 * lp->inftol;
     char label[16];
     auto name = [&](char *const *labels, char kind, int i) -> std::string {

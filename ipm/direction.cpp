@@ -131,12 +131,13 @@ bool all_finite(const run &R, bool direction) {
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
         const double *var = direction ? (R.*S->dvar).get() : lp->*S->var;
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
             if (!finite(var[k])) return false;
-            for (const pair_slot &P : S->pairs) {
+            for (const pair_arrays &P : pa) {
                 if (!(cls[k] & P.mask)) continue;
-                const double a = direction ? (R.*P.dslack)[k] : (lp->*P.slack)[k];
-                const double b = direction ? (R.*P.ddual)[k] : (lp->*P.dual)[k];
+                const double a = direction ? P.dslack[k] : P.slack[k];
+                const double b = direction ? P.ddual[k] : P.dual[k];
                 if (!finite(a) || !finite(b)) return false;
             }
         }
@@ -226,47 +227,56 @@ void perturbation_search(run &R, double lam_prev) {
 
 namespace {
 
+// The record's arrays that the residuals read.
+struct iterate_view {
+    const int *bnd, *rng;
+    const double *x, *y, *z, *s, *g, *t, *p, *q, *v, *w;
+    const double *b, *r, *c, *l, *u;
+    explicit iterate_view(const LP *lp)
+        : bnd(lp->bndmark), rng(lp->rngmark), x(lp->x), y(lp->y), z(lp->z), s(lp->s), g(lp->g), t(lp->t),
+          p(lp->p), q(lp->q), v(lp->v), w(lp->w), b(lp->b), r(lp->r), c(lp->c), l(lp->l), u(lp->u) {}
+};
+
 // Row i's part of the measures: its primal violation, the dual violation of a
 // one-sided row's y, and its terms of the gap; bax = b - Ax.  An equality row has no
 // complementarity, but y times its residual still moves the objective.
-void row_measures(const LP *lp, int i, double bax, measures &M) {
-    const double b = lp->b[i], r = lp->r[i], y = lp->y[i], q = lp->q[i];
-    M.bnorm2 += b * b;
-    if (lp->rngmark[i] == ONESIDED) {
+inline void row_measures(const iterate_view &I, int i, double bax, measures &M) {
+    M.bnorm2 += I.b[i] * I.b[i];
+    if (I.rng[i] == ONESIDED) {
         raise_to(M.pmax, bax);
-        raise_to(M.dmax, -y);
-        M.gap += std::fabs(y * bax);
-    } else if (r == 0) {
+        raise_to(M.dmax, -I.y[i]);
+        M.gap += std::fabs(I.y[i] * bax);
+    } else if (I.r[i] == 0) {
         raise_to(M.pmax, std::fabs(bax));
-        M.gap += std::fabs(y * bax);
+        M.gap += std::fabs(I.y[i] * bax);
     } else {
         raise_to(M.pmax, bax);
-        raise_to(M.pmax, -bax - r);
-        M.gap += std::fabs((y + q) * bax) + std::fabs(q * (-bax - r));
+        raise_to(M.pmax, -bax - I.r[i]);
+        M.gap += std::fabs((I.y[i] + I.q[i]) * bax) + std::fabs(I.q[i] * (-bax - I.r[i]));
     }
 }
 
 // Rows: rho = b - Ax + w, beta, alpha (zero rho for free rows); with M, their measures.
 void row_residuals(run &R, measures *M) {
     const LP *lp = R.lp;
-    const int *rng = lp->rngmark;
-    const double *b = lp->b, *r = lp->r, *y = lp->y, *w = lp->w, *p = lp->p, *q = lp->q, *v = lp->v;
+    const iterate_view I(lp);
     smx(R.m, R.n, lp->A, lp->kA, lp->iA, lp->x, R.rho.get());
+    double *rho = R.rho.get(), *beta = R.beta.get(), *alpha = R.alpha.get();
     for (int i = 0; i < R.m; ++i) {
-        const int cls = rng[i];
+        const int cls = I.rng[i];
         if (!(cls & HAS_W)) {
-            if (M) M->gap += std::fabs(y[i] * R.rho[i]);  // a free row's y still enters A'y
-            R.rho[i] = 0.0;
+            if (M) M->gap += std::fabs(I.y[i] * rho[i]);  // a free row's y still enters A'y
+            rho[i] = 0.0;
             continue;
         }
-        const double bax = b[i] - R.rho[i];
-        if (M) row_measures(lp, i, bax, *M);
-        R.rho[i] = bax + w[i];
+        const double bax = I.b[i] - rho[i];
+        if (M) row_measures(I, i, bax, *M);
+        rho[i] = bax + I.w[i];
         if (cls == ONESIDED) {
-            R.beta[i] = y[i] - v[i];
+            beta[i] = I.y[i] - I.v[i];
         } else {
-            R.beta[i] = y[i] + q[i] - v[i];
-            R.alpha[i] = r[i] - w[i] - p[i];
+            beta[i] = I.y[i] + I.q[i] - I.v[i];
+            alpha[i] = I.r[i] - I.w[i] - I.p[i];
         }
     }
 }
@@ -287,94 +297,103 @@ void sdp_adjust(run &R) {
 
 void row_sums(const run &R, resid_sums &S) {
     const int *rng = R.lp->rngmark;
+    const double *rho = R.rho.get(), *alpha = R.alpha.get(), *beta = R.beta.get();
     for (int i = 0; i < R.m; ++i) {
         const int cls = rng[i];
-        if (cls & HAS_W) S.rho2 += R.rho[i] * R.rho[i];
-        if (cls == RANGE) S.alpha2 += R.alpha[i] * R.alpha[i];
-        if (cls == ONESIDED) S.beta2 += R.beta[i] * R.beta[i];
+        if (cls & HAS_W) S.rho2 += rho[i] * rho[i];
+        if (cls == RANGE) S.alpha2 += alpha[i] * alpha[i];
+        if (cls == ONESIDED) S.beta2 += beta[i] * beta[i];
     }
 }
 
 // Variable j's part of the measures: the dual violation of its reduced cost sig, the
 // violation of its bounds and its terms of the gap: the complementarity of its bounds
 // and x times what is left of sig once the bound duals have taken their share.
-void column_measures(const LP *lp, int j, double sig, measures &M) {
-    const double x = lp->x[j], l = lp->l[j], u = lp->u[j], z = lp->z[j], s = lp->s[j];
-    switch (lp->bndmark[j]) {
+inline void column_measures(const iterate_view &I, int j, double sig, measures &M) {
+    const double *x = I.x, *l = I.l, *u = I.u, *z = I.z, *s = I.s;
+    switch (I.bnd[j]) {
     case FREE:
         raise_to(M.dmax, std::fabs(sig));
-        M.gap += std::fabs(x * sig);
+        M.gap += std::fabs(x[j] * sig);
         break;
     case LOWER:
         raise_to(M.dmax, -sig);
-        raise_to(M.pmax, l - x);
-        M.gap += std::fabs(z * (l - x)) + std::fabs(x * (sig - z));
+        raise_to(M.pmax, l[j] - x[j]);
+        M.gap += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(x[j] * (sig - z[j]));
         break;
     case UPPER:
         raise_to(M.dmax, sig);
-        raise_to(M.pmax, x - u);
-        M.gap += std::fabs(s * (u - x)) + std::fabs(x * (sig + s));
+        raise_to(M.pmax, x[j] - u[j]);
+        M.gap += std::fabs(s[j] * (u[j] - x[j])) + std::fabs(x[j] * (sig + s[j]));
         break;
     case BOXED:
-        raise_to(M.pmax, l - x);
-        raise_to(M.pmax, x - u);
-        M.gap += std::fabs(z * (l - x)) + std::fabs(s * (u - x)) + std::fabs(x * (sig - z + s));
+        raise_to(M.pmax, l[j] - x[j]);
+        raise_to(M.pmax, x[j] - u[j]);
+        M.gap += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(s[j] * (u[j] - x[j])) +
+                 std::fabs(x[j] * (sig - z[j] + s[j]));
         break;
     default: break;
     }
 }
 
+// The residual vectors of the variables.
+struct column_resid {
+    double *sigma, *tau, *nu;
+};
+
 // Variable j's residuals sigma, tau, nu from its reduced cost sig, and their sums.
-void column_residual(run &R, int j, double sig, resid_sums &S) {
-    const LP *lp = R.lp;
-    const double x = lp->x[j], l = lp->l[j], u = lp->u[j];
-    const double z = lp->z[j], s = lp->s[j], g = lp->g[j], t = lp->t[j];
-    switch (lp->bndmark[j]) {
+inline void column_residual(const iterate_view &I, const column_resid &V, int j, double sig, resid_sums &S) {
+    const double *x = I.x, *l = I.l, *u = I.u, *z = I.z, *s = I.s, *g = I.g, *t = I.t;
+    double *sigma = V.sigma, *tau = V.tau, *nu = V.nu;
+    switch (I.bnd[j]) {
     case FREE:
-        R.sigma[j] = sig - z;
-        R.nu[j] = g - x - t;
-        R.tau[j] = -z - s;
-        S.tau1 += R.tau[j] * R.tau[j];
+        sigma[j] = sig - z[j];
+        nu[j] = g[j] - x[j] - t[j];
+        tau[j] = -z[j] - s[j];
+        S.tau1 += tau[j] * tau[j];
         break;
     case LOWER:
-        R.sigma[j] = sig - z;
-        R.nu[j] = l - x + g;
-        S.nu28 += R.nu[j] * R.nu[j];
+        sigma[j] = sig - z[j];
+        nu[j] = l[j] - x[j] + g[j];
+        S.nu28 += nu[j] * nu[j];
         break;
     case UPPER:
-        R.sigma[j] = sig + s;
-        R.tau[j] = u - x - t;
-        S.tau48 += R.tau[j] * R.tau[j];
+        sigma[j] = sig + s[j];
+        tau[j] = u[j] - x[j] - t[j];
+        S.tau48 += tau[j] * tau[j];
         break;
     case BOXED:
-        R.sigma[j] = sig + s - z;
-        R.tau[j] = u - x - t;
-        R.nu[j] = l - x + g;
-        S.tau48 += R.tau[j] * R.tau[j];
-        S.nu28 += R.nu[j] * R.nu[j];
+        sigma[j] = sig + s[j] - z[j];
+        tau[j] = u[j] - x[j] - t[j];
+        nu[j] = l[j] - x[j] + g[j];
+        S.tau48 += tau[j] * tau[j];
+        S.nu28 += nu[j] * nu[j];
         break;
-    default: R.sigma[j] = sig; break;
+    default: sigma[j] = sig; break;
     }
-    S.sigma2 += R.sigma[j] * R.sigma[j];
+    S.sigma2 += sigma[j] * sigma[j];
 }
 
 // Columns: sigma = max(c + Qx) - A'y - z + s, tau, nu (and Qx); with M, their measures
 // and |c + Qx|.
 void column_residuals(run &R, resid_sums &S, measures *M) {
     const LP *lp = R.lp;
-    smx(R.n, R.m, lp->At, lp->kAt, lp->iAt, lp->y, R.sigma.get());
+    const iterate_view I(lp);
+    const column_resid V{R.sigma.get(), R.tau.get(), R.nu.get()};
+    const double *Qx = R.Qx.get();
+    smx(R.n, R.m, lp->At, lp->kAt, lp->iAt, lp->y, V.sigma);
     smx(R.n, R.n, lp->Q, lp->kQ, lp->iQ, lp->x, R.Qx.get());
     const double sense = lp->max;
     double cq2 = 0.0;
     for (int j = 0; j < R.n; ++j) {
-        const double cq = lp->c[j] + R.Qx[j];
+        const double cq = I.c[j] + Qx[j];
         cq2 += cq * cq;
-        const double sig = sense * cq - R.sigma[j];
-        if (M) column_measures(lp, j, sig, *M);
-        column_residual(R, j, sig, S);
+        const double sig = sense * cq - V.sigma[j];
+        if (M) column_measures(I, j, sig, *M);
+        column_residual(I, V, j, sig, S);
         // Any reduced cost of a boxed variable splits into its two bound duals; what
         // must vanish is the residual of that split.
-        if (M && lp->bndmark[j] == BOXED) raise_to(M->dmax, std::fabs(R.sigma[j]));
+        if (M && I.bnd[j] == BOXED) raise_to(M->dmax, std::fabs(V.sigma[j]));
     }
     if (M) M->cqnorm = std::sqrt(cq2);
 }
@@ -408,11 +427,12 @@ void ratio_test(run &R, double start, bool dy_terms, double &ap, double &ad) {
     for (const side_slots *S : {&column_side, &row_side}) {
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
-            for (const pair_slot &P : S->pairs)
+            for (const pair_arrays &P : pa)
                 if (cls[k] & P.mask) {
-                    up(ap, -(R.*P.dslack)[k] / (lp->*P.slack)[k]);
-                    up(ad, -(R.*P.ddual)[k] / (lp->*P.dual)[k]);
+                    up(ap, -P.dslack[k] / P.slack[k]);
+                    up(ad, -P.ddual[k] / P.dual[k]);
                 }
             if (S->rows) {
                 if (cls[k] == ONESIDED && dy_terms) up(ad, -R.dy[k] / lp->y[k]);
@@ -468,6 +488,35 @@ void factor_with_shift(run &R) {
     if (lp->qnz > 0 && lp->convex == 0) perturbation_search(R, lam_prev);
 }
 
+// A slack of at least this size is the distance to a bound that no step of the method
+// brings near: a hundredth of the magnitude from which a bound counts as infinite.
+constexpr double FAR_SLACK = 1e6;
+
+// Sum, count and smallest of the complementarity products of the pairs whose slack is
+// below FAR_SLACK.
+struct near_products {
+    double sum = 0.0;
+    int count = 0;
+    double least = INF;
+};
+near_products near_pairs(const run &R) {
+    const LP *lp = R.lp;
+    near_products N;
+    for (const side_slots *S : {&column_side, &row_side}) {
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        for (int k = 0; k < len; ++k)
+            for (const pair_slot &P : S->pairs)
+                if ((cls[k] & P.mask) && (lp->*P.slack)[k] < FAR_SLACK) {
+                    const double prod = (lp->*P.slack)[k] * (lp->*P.dual)[k];
+                    N.sum += prod;
+                    ++N.count;
+                    N.least = std::min(N.least, prod);
+                }
+    }
+    return N;
+}
+
 // Centering of the predictor, from the smallest complementarity product and the mean.
 double predictor_centering(const run &R) {
     const LP *lp = R.lp;
@@ -480,7 +529,19 @@ double predictor_centering(const run &R) {
     xi = mincompl(lp->v, lp->w, m, rng, HAS_W, xi);
     xi = mincompl(lp->p, lp->q, m, rng, RANGE, xi);
     double mu = 0.0;
-    const double mubar = R.npairs > 0 ? K / R.npairs : 0.0;
+    double mubar = R.npairs > 0 ? K / R.npairs : 0.0;
+    // Pairs whose slack is the distance to a large finite bound start with products of
+    // that size (their duals at bndpush).  When such pairs hold most of K, the mean
+    // describes them alone, and a target taken from it pushes every other pair out by
+    // as many orders (equality rows' duals towards the same size, steps cut to nothing by
+    // the ratio test).  The mean and the smallest product are then those of the other
+    // pairs; the far pairs get the same target, so that their duals fall towards
+    // mu/slack, and they stay in K, in the gap and in the stopping test.
+    const near_products N = near_pairs(R);
+    if (N.count > 0 && K - N.sum > 0.5 * K) {
+        mubar = N.sum / N.count;
+        xi = N.least;
+    }
     if (!R.eqqp && mubar > 0) {
         // A zero smallest product makes the ratio 0 and the factor its cap of 3.
         const double ratio = xi / mubar;

@@ -21,11 +21,13 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-char **default_labels(char prefix, int count, const char *listname, const char *listexpr,
-                      const char *itemname) {
-    char **lab = xmalloc<char *>(listname, listexpr, count);
-    for (int i = 0; i < count; ++i) lab[i] = default_label(prefix, i, itemname);
-    return lab;
+// Default labels for a record's rows or columns, put into `list` (null entries first, so
+// that the record owns every label made even when an allocation fails).
+void default_labels(char **&list, char prefix, int count, const char *listname, const char *listexpr,
+                    const char *itemname) {
+    list = xmalloc<char *>(listname, listexpr, count);
+    for (int i = 0; i < count; ++i) list[i] = nullptr;
+    for (int i = 0; i < count; ++i) list[i] = default_label(prefix, i, itemname);
 }
 
 const char *label_or(char **lab, int k) { return lab && lab[k] ? lab[k] : "?"; }
@@ -48,8 +50,8 @@ namespace {
 // Labels and the arrays a caller may leave out (zeros; no upper bounds; no Q).
 void complete_data(LP *lp) {
     const int m = lp->m, n = lp->n;
-    if (!lp->rowlab) lp->rowlab = default_labels('R', m, "rowlab", "m", "rowlab[i]");
-    if (!lp->collab) lp->collab = default_labels('C', n, "collab", "n", "collab[j]");
+    if (!lp->rowlab) default_labels(lp->rowlab, 'R', m, "rowlab", "m", "rowlab[i]");
+    if (!lp->collab) default_labels(lp->collab, 'C', n, "collab", "n", "collab[j]");
     if (!lp->b) lp->b = xcalloc<double>("b", "m", m);
     if (!lp->c) lp->c = xcalloc<double>("c", "n", n);
     if (!lp->r) lp->r = xcalloc<double>("r", "m", m);
@@ -60,7 +62,11 @@ void complete_data(LP *lp) {
     }
     if (!lp->kQ) {
         xfree(lp->Q);
-        xfree(lp->iQ);
+        if (lp->borrowed & BORROWED_IQ)
+            lp->iQ = nullptr;  // not the record's to free
+        else
+            xfree(lp->iQ);
+        lp->borrowed &= ~(BORROWED_IQ | BORROWED_KQ);
         lp->Q = xmalloc<double>("Q", "qnz", 0);
         lp->iQ = xmalloc<int>("iQ", "qnz", 0);
         lp->kQ = xcalloc<int>("kQ", "n+1", n + 1);

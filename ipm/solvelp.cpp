@@ -263,6 +263,7 @@ int solvelp(LP *lp) {
     using namespace ipm;
     run R;
     R.lp = lp;
+    const factorization_in_use factoring(R.fact);
     lp->iter = 0;
     setup(R);
 

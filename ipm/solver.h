@@ -7,6 +7,9 @@
 // may replace any array of the record.
 #pragma once
 
+#include <array>
+
+#include "linalg/factorization.h"
 #include "lp/alloc.h"
 #include "lp/lp.h"
 
@@ -52,6 +55,10 @@ using vec = owned<double>;
 struct run {
     LP *lp = nullptr;
     int m = 0, n = 0;  // sizes the work vectors were made for
+
+    // The solve's own factorization: the entry points of linalg/factor.h work on it while
+    // the solve runs (the initial-point hook's factorizations included).
+    factorization fact;
 
     // Work vectors, owned by the solve, in allocation order (setup allocates them all,
     // zero-filled; they go when the run does).
@@ -117,6 +124,22 @@ inline constexpr side_slots row_side{
     true, &LP::y, &run::dy, &run::y0, false,
     {{HAS_W, &LP::w, &LP::v, &run::dw, &run::dv, &run::w0, &run::v0},
      {RANGE, &LP::p, &LP::q, &run::dp, &run::dq, &run::p0, &run::q0}}};
+
+// A pair's arrays, taken for one pass over its side (the record's may change at a hook
+// call: take them again after one).
+struct pair_arrays {
+    int mask;
+    double *slack, *dual, *dslack, *ddual, *slack0, *dual0;
+};
+inline std::array<pair_arrays, 2> pair_arrays_of(const run &R, const side_slots &S) {
+    std::array<pair_arrays, 2> a{};
+    for (int k = 0; k < 2; ++k) {
+        const pair_slot &P = S.pairs[k];
+        a[k] = {P.mask, R.lp->*P.slack, R.lp->*P.dual, (R.*P.dslack).get(), (R.*P.ddual).get(),
+                (R.*P.slack0).get(), (R.*P.dual0).get()};
+    }
+    return a;
+}
 
 // Entries and classes of a side.
 inline int side_len(const run &R, const side_slots &S) { return S.rows ? R.m : R.n; }

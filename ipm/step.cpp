@@ -17,6 +17,8 @@ namespace {
 constexpr double FLOOR = 1e-30;
 // Doublings of the step after failed evaluations before the step is given up.
 constexpr int MAX_EVAL_FAILURES = 60;
+// Halvings of a step whose candidate keeps multiplying the primal residual.
+constexpr int MAX_GROWTH_HALVINGS = 60;
 
 inline double floored(double v) { return v < FLOOR ? FLOOR : v; }
 
@@ -55,9 +57,10 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
             const int k = lp->sdpblock[b];
             const long long len = static_cast<long long>(k) * (k + 1) / 2;
             if (k <= 0 || off + len > n) break;  // the list does not fit x: test no further
-            double **M = xrealloc<double *>(nullptr, "A", "n", k);
-            M[0] = xrealloc<double>(nullptr, "A[0]", "n*n", static_cast<long long>(k) * k);
-            for (int i = 1; i < k; ++i) M[i] = M[0] + static_cast<long long>(i) * k;
+            const owned<double *> rows(xrealloc<double *>(nullptr, "A", "n", k));
+            const owned<double> block(xrealloc<double>(nullptr, "A[0]", "n*n", static_cast<long long>(k) * k));
+            double **M = rows.get();
+            for (int i = 0; i < k; ++i) M[i] = block.get() + static_cast<long long>(i) * k;
             for (int tries = 0;; ++tries) {
                 long long e = off;
                 for (int j = 0; j < k; ++j)
@@ -80,8 +83,6 @@ void sdp_shorten(run &R, double &ahp, double &ahd) {
                 std::printf("shortening because of %d in %d\n", bad, b);
                 ++shortened;
             }
-            std::free(M[0]);
-            std::free(M);
             off += len;
         }
     }
@@ -103,12 +104,13 @@ void copy_iterate(run &R, bool to_saved) {
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
         double *var = lp->*S->var, *var0 = (R.*S->var0).get();
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
             copy(var, var0, k);
-            for (const pair_slot &P : S->pairs)
+            for (const pair_arrays &P : pa)
                 if (cls[k] & P.mask) {
-                    copy(lp->*P.slack, (R.*P.slack0).get(), k);
-                    copy(lp->*P.dual, (R.*P.dual0).get(), k);
+                    copy(P.slack, P.slack0, k);
+                    copy(P.dual, P.dual0, k);
                 }
         }
     }
@@ -130,12 +132,13 @@ void move(run &R, double ahp, double ahd) {
         const double hv = S->var_primal ? ahp : ahd;
         double *var = lp->*S->var;
         const double *var0 = (R.*S->var0).get(), *dvar = (R.*S->dvar).get();
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k) {
             var[k] = var0[k] + dvar[k] / hv;
-            for (const pair_slot &P : S->pairs)
+            for (const pair_arrays &P : pa)
                 if (cls[k] & P.mask) {
-                    (lp->*P.slack)[k] = floored((R.*P.slack0)[k] + (R.*P.dslack)[k] / ahp);
-                    (lp->*P.dual)[k] = floored((R.*P.dual0)[k] + (R.*P.ddual)[k] / ahd);
+                    P.slack[k] = floored(P.slack0[k] + P.dslack[k] / ahp);
+                    P.dual[k] = floored(P.dual0[k] + P.ddual[k] / ahd);
                 }
         }
     }
@@ -144,15 +147,15 @@ void move(run &R, double ahp, double ahd) {
 // Logarithmic barrier of the slacks, entry by entry, the variables first and then the
 // rows (the row slacks are left out in eqqp mode, where they are zero).
 double barrier(const run &R) {
-    const LP *lp = R.lp;
     double B = 0.0;
     for (const side_slots *S : {&column_side, &row_side}) {
         if (S->rows && R.eqqp) break;
         const int len = side_len(R, *S);
         const int *cls = side_class(R, *S);
+        const auto pa = pair_arrays_of(R, *S);
         for (int k = 0; k < len; ++k)
-            for (const pair_slot &P : S->pairs)
-                if (cls[k] & P.mask) B -= std::log((lp->*P.slack)[k]);
+            for (const pair_arrays &P : pa)
+                if (cls[k] & P.mask) B -= std::log(P.slack[k]);
     }
     return B;
 }
@@ -162,15 +165,18 @@ double barrier(const run &R) {
 double merit_slope(const run &R, double mu) {
     const LP *lp = R.lp;
     double D0 = 0.0;
+    const auto cols = pair_arrays_of(R, column_side);
     for (int j = 0; j < R.n; ++j) {
         D0 += R.dx[j] * lp->max * (lp->c[j] + R.Qx[j]);
-        for (const pair_slot &P : column_side.pairs)
-            if (lp->bndmark[j] & P.mask) D0 -= mu * (R.*P.dslack)[j] / (lp->*P.slack)[j];
+        for (const pair_arrays &P : cols)
+            if (lp->bndmark[j] & P.mask) D0 -= mu * P.dslack[j] / P.slack[j];
     }
-    if (!R.eqqp)
+    if (!R.eqqp) {
+        const auto rows = pair_arrays_of(R, row_side);
         for (int i = 0; i < R.m; ++i)
-            for (const pair_slot &P : row_side.pairs)
-                if (lp->rngmark[i] & P.mask) D0 -= mu * (R.*P.dslack)[i] / (lp->*P.slack)[i];
+            for (const pair_arrays &P : rows)
+                if (lp->rngmark[i] & P.mask) D0 -= mu * P.dslack[i] / P.slack[i];
+    }
     return D0;
 }
 
@@ -219,7 +225,8 @@ int take_step(run &R) {
     const double mu = R.mu;
     const resid_sums S0 = residuals(R, nullptr);
     const double Phi0 = S0.phi();
-    const double D0 = Phi0 > 1e-30 ? merit_slope(R, mu) : 0.0;
+    const double slope = merit_slope(R, mu);
+    const double D0 = Phi0 > 1e-30 ? slope : 0.0;
     const double Psi0 = lp->max * lp->primal_obj + mu * barrier(R);
     // Primal infeasibility of the point, over every primal residual (rows, ranges, and
     // both bounds: a point that violates only upper bounds is infeasible too).
@@ -231,8 +238,8 @@ int take_step(run &R) {
     // taken and is not negative, the direction does not descend Psi and no shorter step
     // can pass: halving would only shrink the step ten times.  A quadratic program is its
     // own model, so its direction is the Newton step of its optimality conditions and is
-    // taken without the comparison; other problems keep it, since their model may be
-    // wrong away from the point.
+    // taken without the comparison; other problems keep it (but see `futile` below), since
+    // their model may be wrong away from the point.
     const bool merit_applies = Phi0 <= 1e-30 || D0 < 0 || lp->quadratic == 0;
     int M = 0, failures = 0;
     for (;;) {
@@ -253,20 +260,41 @@ int take_step(run &R) {
         const resid_sums S1 = residuals(R, nullptr);
         const double Phi1 = S1.phi(), Delta1 = S1.delta();
         const double Psi1 = lp->max * lp->primal_obj + mu * barrier(R);
-        bool reject = false;
+        bool reject = false, grows = false;
         const double theta = pi > 1e-10 ? Phi0 - 1e-4 * Phi0 / ahp : 0.01 * Phi0;
         if (((Phi1 != 0 && Phi1 > theta) || Phi1 == 0) && merit_applies) {
-            if (Psi1 > Psi0 + 1e-4 * D0 / ahp) reject = true;
+            // Along a direction on which the merit rises at first order (the primal-dual
+            // direction at a point whose duals are far from their centred values), no
+            // shorter step passes this comparison: Psi1 - Psi0 ~ slope/ahp stays above
+            // 1e-4*slope/ahp however often the step is halved.  A candidate that is primal
+            // feasible and does not worsen the dual residual (or keeps it within the
+            // tolerance) is then taken instead of being halved to a step that changes
+            // nothing; the growth tests below still apply.
+            const bool futile = slope > 0 && std::sqrt(Phi1) / (R.bnorm + 1) <= lp->inftol &&
+                                (Delta1 <= Delta0 || std::sqrt(Delta1) / (R.cqnorm + 1) <= lp->inftol);
+            if (Psi1 > Psi0 + 1e-4 * D0 / ahp && !futile) reject = true;
         }
-        if (!reject && lp->iter >= 2) {
-            if (std::sqrt(Phi1) / (R.bnorm + 1) > lp->inftol && Phi1 > 1000 * Phi0)
-                reject = true;
-            else if (std::sqrt(Delta1) / (R.cqnorm + 1) > lp->inftol && Delta1 > 1000 * Delta0)
+        // The growth tests compare with the saved point.  At the first iteration the
+        // dual residual is zero by the choice of the starting duals, so only the primal
+        // test applies there; and since the start's primal residual may be zero too (a
+        // feasible start) or anything, the first step is measured against the larger of
+        // it and the scale of b: it may reach a relative infeasibility of about 30, but
+        // not the 1e13 that a step along a direction without curvature (a linear model
+        // whose variables' only bounds are 1e8 away) would bring.
+        const bool first = lp->iter < 2;
+        const double Phi_ref = first ? std::max(Phi0, (R.bnorm + 1) * (R.bnorm + 1)) : Phi0;
+        if (!reject) {
+            if (std::sqrt(Phi1) / (R.bnorm + 1) > lp->inftol && Phi1 > 1000 * Phi_ref)
+                reject = grows = true;
+            else if (!first && std::sqrt(Delta1) / (R.cqnorm + 1) > lp->inftol && Delta1 > 1000 * Delta0)
                 reject = true;
         }
         // A candidate whose residuals or merit are not numbers is never better.
         if (std::isnan(Phi1) || std::isnan(Delta1) || std::isnan(Psi1)) reject = true;
-        if (reject && M <= 9 && may_halve) {
+        // Ten halvings end the search, except for a candidate that still multiplies the
+        // primal residual: taking it would throw the iterate far off (and the stopping
+        // rule would read the jump as a verdict), so halving goes on there.
+        if (reject && (M <= 9 || (grows && M < MAX_GROWTH_HALVINGS)) && may_halve) {
             ++M;
             ahp *= 2;
             ahd *= 2;

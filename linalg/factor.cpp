@@ -1,5 +1,5 @@
 // Numeric phase of the sparse LDL' factorization (supernodal, left-looking),
-// getpertval, inv_clo and the read-only view of the work space.
+// the pivots read from it, release and the read-only view of the work space.
 //
 // The factorization works in a postorder of the elimination tree (the "ip" order
 // of the symbolic phase): a topological order, so the factor is L with rows and
@@ -28,6 +28,7 @@
 #include "linalg/factor.h"
 #include "linalg/factor_info.h"
 #include "linalg/factor_ws.h"
+#include "linalg/factorization.h"
 #include "linalg/kernels.h"
 #include "lp/alloc.h"
 #include "lp/lp.h"
@@ -49,6 +50,9 @@
 // The plain update loops are compiled for AVX-512, AVX2 and the base instruction set on
 // x86-64 (chosen when the program starts); elsewhere once, for the target.
 // (Clang never inlines a function with clones and refuses noinline beside them.)
+// The steps of a cloned function are inlined into each of its clones.
+#define ORVA_INLINE inline __attribute__((always_inline))
+
 #if defined(__x86_64__) && defined(__clang__)
 #define ORVA_CLONED __attribute__((target_clones("avx512f", "avx2", "default")))
 #elif defined(__x86_64__)
@@ -59,11 +63,7 @@
 
 namespace orva {
 
-namespace detail {
-factor_ws ws;
-}
-
-using detail::ws;
+using detail::factor_ws;
 
 namespace {
 
@@ -75,6 +75,8 @@ constexpr int square_block_small = 24, square_block_large = 48, square_rows = 10
 constexpr int target_block = 96;  // target columns of one BLAS update between blocks
 constexpr int source_block = 64;  // source columns packed at a time
 constexpr int scatter_max_cols = 32;  // sources of at most this many columns skip BLAS
+// A pivot smaller than this in magnitude raises the diagonal floor epsdiag tenfold.
+constexpr double tiny_pivot = 1e-14;
 
 // Grows one of the module's dense buffers to at least `need` doubles.
 void reserve(double *&buf, long long &have, long long need, const char *name) {
@@ -84,10 +86,10 @@ void reserve(double *&buf, long long &have, long long need, const char *name) {
     have = want;
 }
 
-long long wpack_have = 0, ctmp_have = 0;
 
 // Factor state shared by the routines of one inv_num call.
 struct numctx {
+    factor_ws *W;  // the factorization's work space
     const LP *lp;
     const double *Dn, *Dm;
     int n, m;
@@ -188,160 +190,160 @@ void scatter_update_512(const double *, long long, int, const double *, int, int
                         int, const int *, int, double *, long long) {}
 #endif
 
-// Subtracts from the front of block J (ld rows) the update of the earlier block K:
-// for every target column t of J among K's remaining rows and every remaining row
-// r at or below t, the sum over K's columns k of L_rk d_k L_tk.
-ORVA_CLONED int update_from(
-    numctx &cx, int K, int J, double *F, int ld) {
-    const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
-    const int ldK = ws.bstart[K + 1] - ws.bstart[K];
-    const int nrem = cx.length[K];
-    const int r0 = ldK - nrem;
-    const int *rows = ws.brows + ws.bstart[K] + r0;
-    const int f = ws.xblk[J], endJ = ws.xblk[J + 1];
-    // K's column k from its first remaining row: SK + k*ldK (a block without a front
-    // is one column, held in AAt from its front row 1 on).
-    const double *SK = ws.soff[K + 1] > ws.soff[K]
-                           ? ws.S + ws.soff[K] + r0
-                           : ws.AAt + ws.kAAt[ws.ip2pos[fK]] + (r0 - 1);
-    const double *dK = ws.dip + fK;
-    if (cK <= 4 && rows[nrem - 1] < endJ) {
-        // Every remaining row is one of J's own columns, which are J's first rows in
-        // order: row r of K is row r - f of J's front.
-        switch (cK) {
-        case 1: small_own<1>(SK, ldK, dK, rows, nrem, f, F, ld); break;
-        case 2: small_own<2>(SK, ldK, dK, rows, nrem, f, F, ld); break;
-        case 3: small_own<3>(SK, ldK, dK, rows, nrem, f, F, ld); break;
-        default: small_own<4>(SK, ldK, dK, rows, nrem, f, F, ld); break;
-        }
-        return nrem;
-    }
-    const int nt = static_cast<int>(std::lower_bound(rows, rows + nrem, endJ) - rows);
-    const int *indmap = cx.indmap;
-    const bool contiguous = indmap[rows[nrem - 1]] - indmap[rows[0]] == nrem - 1;
+// One update of block J's front by an earlier block K (see update_from): K's columns from
+// their first remaining row, its pivots, its remaining rows (the first nt are columns of
+// J) and where they fall in J's front.
+struct update {
+    const double *SK;   // K's column k from its first remaining row: SK + k*ldK
+    int ldK, cK;
+    const double *dK;   // K's pivots
+    const int *rows;    // K's remaining rows (ip order)
+    int nrem, nt;
+    int f;              // J's first column
+    const int *indmap;  // J's front row of each row
+    bool contiguous;    // K's rows are consecutive rows of J's front
+    int span;           // J's front rows from K's first row to its last
+    const int *rel;     // J's front row of each of K's rows (when not contiguous)
+    double *F;          // J's front, ld rows
+    int ld;
+    double work;        // multiply-adds of the update
+};
 
-    const double work = static_cast<double>(nrem) * nt * cK;
-    const int span = indmap[rows[nrem - 1]] - indmap[rows[0]] + 1;  // J's rows that K's rows reach
-    // Rows of J that K's remaining rows are (relative indices), when not contiguous.
-    int *rel = cx.relind;
-    if (!contiguous)
-        for (int b = 0; b < nrem; ++b) rel[b] = indmap[rows[b]];
-    if (cK > 4 && cK <= scatter_max_cols && !(contiguous && cK >= 4 && nt >= 2 && work >= 2048.0) &&
-        have_avx512()) {
-        reserve(ws.wpack, wpack_have, static_cast<long long>(nt) * cK, "wpack");
-        double *W = ws.wpack;
-        for (int k = 0; k < cK; ++k) {
-            const double dk = dK[k];
-            const double *Lk = SK + k * static_cast<long long>(ldK);
-            double *Wk = W + static_cast<long long>(k) * nt;
-            for (int a = 0; a < nt; ++a) Wk[a] = dk * Lk[a];
-        }
-        scatter_update_512(SK, ldK, cK, W, nt, nrem, contiguous ? nullptr : rel, indmap[rows[0]], rows, f, F,
-                           ld);
-        return nt;
+// Sources of 5 to scatter_max_cols columns on AVX-512: W = D_K times K's target rows,
+// then tiles of rows summed in registers and scattered into J.
+ORVA_INLINE void update_scatter(factor_ws &ws, const update &u) {
+    reserve(ws.wpack, ws.wpack_have, static_cast<long long>(u.nt) * u.cK, "wpack");
+    double *W = ws.wpack;
+    for (int k = 0; k < u.cK; ++k) {
+        const double dk = u.dK[k];
+        const double *Lk = u.SK + k * static_cast<long long>(u.ldK);
+        double *Wk = W + static_cast<long long>(k) * u.nt;
+        for (int a = 0; a < u.nt; ++a) Wk[a] = dk * Lk[a];
     }
-    if (!contiguous && cK >= 4 && nt >= 8 && work >= 2048.0 && 10LL * nrem >= 6LL * span) {
-        // K's rows fill most of their span of J's rows: expand them into that span
-        // (zeros elsewhere) and update J in place, as if the rows were contiguous.
-        const int r0J = indmap[rows[0]];
-        const int tspan = rows[nt - 1] - rows[0] + 1;  // J's columns that the targets reach
-        double *Fbase = F + static_cast<long long>(rows[0] - f) * ld + r0J;
+    scatter_update_512(u.SK, u.ldK, u.cK, W, u.nt, u.nrem, u.contiguous ? nullptr : u.rel, u.indmap[u.rows[0]],
+                       u.rows, u.f, u.F, u.ld);
+}
+
+// K's rows fill most of their span of J's rows: expand them into that span (zeros
+// elsewhere) and update J in place with BLAS, as if the rows were contiguous.
+ORVA_INLINE void update_expanded(factor_ws &ws, const update &u) {
+    const int *rows = u.rows, *rel = u.rel;
+    const int nrem = u.nrem, nt = u.nt, cK = u.cK, ldK = u.ldK, span = u.span, f = u.f, ld = u.ld;
+    const double *SK = u.SK, *dK = u.dK;
+    const int r0J = u.indmap[rows[0]];
+    const int tspan = rows[nt - 1] - rows[0] + 1;  // J's columns that the targets reach
+    double *Fbase = u.F + static_cast<long long>(rows[0] - f) * ld + r0J;
+    for (int k0 = 0; k0 < cK; k0 += source_block) {
+        const int kb = std::min(source_block, cK - k0);
+        reserve(ws.ctmp, ws.ctmp_have, static_cast<long long>(span) * kb, "ctmp");
+        reserve(ws.wpack, ws.wpack_have, static_cast<long long>(tspan) * kb, "wpack");
+        double *P = ws.ctmp, *Wp = ws.wpack;
+        std::memset(P, 0, sizeof(double) * static_cast<size_t>(span) * kb);
+        for (int k = 0; k < kb; ++k) {
+            const double *src = SK + static_cast<long long>(k0 + k) * ldK;
+            double *pc = P + static_cast<long long>(k) * span;
+            for (int b = 0; b < nrem; ++b) pc[rel[b] - r0J] = src[b];
+            // J's own columns are its first rows: the targets are P's first tspan rows.
+            const double dk = dK[k0 + k];
+            double *wd = Wp + static_cast<long long>(k) * tspan;
+            for (int a = 0; a < tspan; ++a) wd[a] = dk * pc[a];
+        }
+        for (int a0 = 0; a0 < tspan; a0 += target_block) {
+            const int w = std::min(target_block, tspan - a0);
+            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, span - a0, w, kb, -1.0, P + a0,
+                        span, Wp + a0, tspan, 1.0, Fbase + static_cast<long long>(a0) * ld + a0, ld);
+        }
+    }
+}
+
+// BLAS, by groups of target columns (each with the rows at and below its first one, so
+// that only the lower triangle of the targets' square is computed up to the group's own
+// small triangle) and of source columns: W = D_K times K's target rows (packed), C =
+// L_K(rows) W' subtracted from J in place when K's rows are contiguous in J, else
+// through C and a scatter.
+ORVA_INLINE void update_blas(factor_ws &ws, const update &u) {
+    const int *rows = u.rows, *rel = u.rel, *indmap = u.indmap;
+    const int nrem = u.nrem, nt = u.nt, cK = u.cK, ldK = u.ldK, f = u.f, ld = u.ld;
+    const bool contiguous = u.contiguous;
+    const double *SK = u.SK, *dK = u.dK;
+    double *F = u.F;
+    for (int a0 = 0; a0 < nt; a0 += target_block) {
+        const int w = std::min(target_block, nt - a0), mrows = nrem - a0;
+        double *C = nullptr;
+        if (!contiguous) {
+            reserve(ws.ctmp, ws.ctmp_have, static_cast<long long>(mrows) * w, "ctmp");
+            C = ws.ctmp;
+        }
         for (int k0 = 0; k0 < cK; k0 += source_block) {
             const int kb = std::min(source_block, cK - k0);
-            reserve(ws.ctmp, ctmp_have, static_cast<long long>(span) * kb, "ctmp");
-            reserve(ws.wpack, wpack_have, static_cast<long long>(tspan) * kb, "wpack");
-            double *P = ws.ctmp, *Wp = ws.wpack;
-            std::memset(P, 0, sizeof(double) * static_cast<size_t>(span) * kb);
+            reserve(ws.wpack, ws.wpack_have, static_cast<long long>(w) * kb, "wpack");
+            double *Wp = ws.wpack;
             for (int k = 0; k < kb; ++k) {
-                const double *src = SK + static_cast<long long>(k0 + k) * ldK;
-                double *pc = P + static_cast<long long>(k) * span;
-                for (int b = 0; b < nrem; ++b) pc[rel[b] - r0J] = src[b];
-                // J's own columns are its first rows: the targets are P's first tspan rows.
+                const double *src = SK + static_cast<long long>(k0 + k) * ldK + a0;
                 const double dk = dK[k0 + k];
-                double *wd = Wp + static_cast<long long>(k) * tspan;
-                for (int a = 0; a < tspan; ++a) wd[a] = dk * pc[a];
+                double *wd = Wp + static_cast<long long>(k) * w;
+                for (int a = 0; a < w; ++a) wd[a] = dk * src[a];
             }
-            for (int a0 = 0; a0 < tspan; a0 += target_block) {
-                const int w = std::min(target_block, tspan - a0);
-                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, span - a0, w, kb, -1.0, P + a0,
-                            span, Wp + a0, tspan, 1.0, Fbase + static_cast<long long>(a0) * ld + a0, ld);
-            }
-        }
-        return nt;
-    }
-    if (cK >= 4 && nt >= 2 && work >= 2048.0) {
-        // BLAS, by groups of target columns (each with the rows at and below its first
-        // one, so that only the lower triangle of the targets' square is computed up to
-        // the group's own small triangle) and of source columns: W = D_K times K's
-        // target rows (packed), C = L_K(rows) W' subtracted from J in place when K's
-        // rows are contiguous in J, else through C and a scatter.
-        for (int a0 = 0; a0 < nt; a0 += target_block) {
-            const int w = std::min(target_block, nt - a0), mrows = nrem - a0;
-            double *C = nullptr;
-            if (!contiguous) {
-                reserve(ws.ctmp, ctmp_have, static_cast<long long>(mrows) * w, "ctmp");
-                C = ws.ctmp;
-            }
-            for (int k0 = 0; k0 < cK; k0 += source_block) {
-                const int kb = std::min(source_block, cK - k0);
-                reserve(ws.wpack, wpack_have, static_cast<long long>(w) * kb, "wpack");
-                double *Wp = ws.wpack;
-                for (int k = 0; k < kb; ++k) {
-                    const double *src = SK + static_cast<long long>(k0 + k) * ldK + a0;
-                    const double dk = dK[k0 + k];
-                    double *wd = Wp + static_cast<long long>(k) * w;
-                    for (int a = 0; a < w; ++a) wd[a] = dk * src[a];
-                }
-                const double *Ablk = SK + static_cast<long long>(k0) * ldK + a0;
-                if (contiguous) {
-                    double *Fdst = F + static_cast<long long>(rows[a0] - f) * ld + indmap[rows[a0]];
-                    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, kb, -1.0, Ablk, ldK,
-                                Wp, w, 1.0, Fdst, ld);
-                } else {
-                    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, kb, 1.0, Ablk, ldK, Wp,
-                                w, k0 == 0 ? 0.0 : 1.0, C, mrows);
-                }
-            }
-            if (!contiguous)
-                for (int a = 0; a < w; ++a) {
-                    double *Fc = F + static_cast<long long>(rows[a0 + a] - f) * ld;
-                    const double *Cc = C + static_cast<long long>(a) * mrows;
-                    const int *rr = rel + a0;
-                    for (int b = a; b < mrows; ++b) Fc[rr[b]] -= Cc[b];
-                }
-        }
-        return nt;
-    }
-
-    auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
-    if (!contiguous && cK <= 4) {
-        // Up to four source columns: straight into J's rows.
-        const double *L0 = colK(0), *L1 = cK > 1 ? colK(1) : nullptr, *L2 = cK > 2 ? colK(2) : nullptr,
-                     *L3 = cK > 3 ? colK(3) : nullptr;
-        for (int a = 0; a < nt; ++a) {
-            double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
-            const int *rr = rel;
-            const double w0 = dK[0] * L0[a];
-            if (cK == 1) {
-                if (w0 != 0.0)
-                    for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0;
-            } else if (cK == 2) {
-                const double w1 = dK[1] * L1[a];
-                for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1;
-            } else if (cK == 3) {
-                const double w1 = dK[1] * L1[a], w2 = dK[2] * L2[a];
-                for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1 + L2[b] * w2;
+            const double *Ablk = SK + static_cast<long long>(k0) * ldK + a0;
+            if (contiguous) {
+                double *Fdst = F + static_cast<long long>(rows[a0] - f) * ld + indmap[rows[a0]];
+                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, kb, -1.0, Ablk, ldK,
+                            Wp, w, 1.0, Fdst, ld);
             } else {
-                const double w1 = dK[1] * L1[a], w2 = dK[2] * L2[a], w3 = dK[3] * L3[a];
-                for (int b = a; b < nrem; ++b)
-                    Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1 + L2[b] * w2 + L3[b] * w3;
+                cblas_dgemm(CblasColMajor, CblasNoTrans, CblasTrans, mrows, w, kb, 1.0, Ablk, ldK, Wp,
+                            w, k0 == 0 ? 0.0 : 1.0, C, mrows);
             }
         }
-        return nt;
+        if (!contiguous)
+            for (int a = 0; a < w; ++a) {
+                double *Fc = F + static_cast<long long>(rows[a0 + a] - f) * ld;
+                const double *Cc = C + static_cast<long long>(a) * mrows;
+                const int *rr = rel + a0;
+                for (int b = a; b < mrows; ++b) Fc[rr[b]] -= Cc[b];
+            }
     }
+}
 
-    // Plain path: one target column at a time, source columns four at a time.
-    double *acc = cx.temp;
+// Up to four source columns, rows not contiguous: straight into J's rows.
+ORVA_INLINE void update_few(const update &u) {
+    const int *rows = u.rows, *rel = u.rel;
+    const int nrem = u.nrem, nt = u.nt, cK = u.cK, ldK = u.ldK, f = u.f, ld = u.ld;
+    const double *SK = u.SK, *dK = u.dK;
+    double *F = u.F;
+    auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
+    const double *L0 = colK(0), *L1 = cK > 1 ? colK(1) : nullptr, *L2 = cK > 2 ? colK(2) : nullptr,
+                 *L3 = cK > 3 ? colK(3) : nullptr;
+    for (int a = 0; a < nt; ++a) {
+        double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
+        const int *rr = rel;
+        const double w0 = dK[0] * L0[a];
+        if (cK == 1) {
+            if (w0 != 0.0)
+                for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0;
+        } else if (cK == 2) {
+            const double w1 = dK[1] * L1[a];
+            for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1;
+        } else if (cK == 3) {
+            const double w1 = dK[1] * L1[a], w2 = dK[2] * L2[a];
+            for (int b = a; b < nrem; ++b) Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1 + L2[b] * w2;
+        } else {
+            const double w1 = dK[1] * L1[a], w2 = dK[2] * L2[a], w3 = dK[3] * L3[a];
+            for (int b = a; b < nrem; ++b)
+                Fc[rr[b]] -= L0[b] * w0 + L1[b] * w1 + L2[b] * w2 + L3[b] * w3;
+        }
+    }
+}
+
+// Plain path: one target column at a time, source columns four at a time (into the
+// front when K's rows are contiguous in it, else through temp and a scatter).
+ORVA_INLINE void update_plain(const update &u, double *temp) {
+    const int *rows = u.rows, *rel = u.rel, *indmap = u.indmap;
+    const int nrem = u.nrem, nt = u.nt, cK = u.cK, ldK = u.ldK, f = u.f, ld = u.ld;
+    const bool contiguous = u.contiguous;
+    const double *SK = u.SK, *dK = u.dK;
+    double *F = u.F;
+    auto colK = [&](int k) { return SK + static_cast<long long>(k) * ldK; };
+    double *acc = temp;
     for (int a = 0; a < nt; ++a) {
         double *Fc = F + static_cast<long long>(rows[a] - f) * ld;
         const int len = nrem - a;
@@ -372,13 +374,78 @@ ORVA_CLONED int update_from(
             for (int i = 0; i < len; ++i) Fc[rr[i]] -= acc[i];
         }
     }
-    return nt;
+}
+
+// Subtracts from the front of block J (ld rows) the update of the earlier block K:
+// for every target column t of J among K's remaining rows and every remaining row
+// r at or below t, the sum over K's columns k of L_rk d_k L_tk.  Returns the number of
+// K's rows that are columns of J.  The way is chosen by the update's shape; each
+// computes every entry with the same products, rounded before they are added.
+ORVA_CLONED int update_from(numctx &cx, int K, int J, double *F, int ld) {
+    factor_ws &ws = *cx.W;
+    const int fK = ws.xblk[K], cK = ws.xblk[K + 1] - fK;
+    const int ldK = ws.bstart[K + 1] - ws.bstart[K];
+    const int nrem = cx.length[K];
+    const int r0 = ldK - nrem;
+    const int *rows = ws.brows + ws.bstart[K] + r0;
+    const int f = ws.xblk[J], endJ = ws.xblk[J + 1];
+    // K's column k from its first remaining row: SK + k*ldK (a block without a front
+    // is one column, held in AAt from its front row 1 on).
+    const double *SK = ws.soff[K + 1] > ws.soff[K]
+                           ? ws.S + ws.soff[K] + r0
+                           : ws.AAt + ws.kAAt[ws.ip2pos[fK]] + (r0 - 1);
+    const double *dK = ws.dip + fK;
+    if (cK <= 4 && rows[nrem - 1] < endJ) {
+        // Every remaining row is one of J's own columns, which are J's first rows in
+        // order: row r of K is row r - f of J's front.
+        switch (cK) {
+        case 1: small_own<1>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        case 2: small_own<2>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        case 3: small_own<3>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        default: small_own<4>(SK, ldK, dK, rows, nrem, f, F, ld); break;
+        }
+        return nrem;
+    }
+    update u;
+    u.SK = SK;
+    u.ldK = ldK;
+    u.cK = cK;
+    u.dK = dK;
+    u.rows = rows;
+    u.nrem = nrem;
+    u.nt = static_cast<int>(std::lower_bound(rows, rows + nrem, endJ) - rows);
+    u.f = f;
+    u.indmap = cx.indmap;
+    u.contiguous = u.indmap[rows[nrem - 1]] - u.indmap[rows[0]] == nrem - 1;
+    u.span = u.indmap[rows[nrem - 1]] - u.indmap[rows[0]] + 1;
+    u.F = F;
+    u.ld = ld;
+    u.work = static_cast<double>(nrem) * u.nt * cK;
+    // Rows of J that K's remaining rows are (relative indices), when not contiguous.
+    int *rel = cx.relind;
+    if (!u.contiguous)
+        for (int b = 0; b < nrem; ++b) rel[b] = u.indmap[rows[b]];
+    u.rel = rel;
+
+    const bool blas = cK >= 4 && u.nt >= 2 && u.work >= 2048.0;
+    if (cK > 4 && cK <= scatter_max_cols && !(u.contiguous && blas) && have_avx512())
+        update_scatter(ws, u);
+    else if (!u.contiguous && blas && u.nt >= 8 && 10LL * nrem >= 6LL * u.span)
+        update_expanded(ws, u);
+    else if (blas)
+        update_blas(ws, u);
+    else if (!u.contiguous && cK <= 4)
+        update_few(u);
+    else
+        update_plain(u, cx.temp);
+    return u.nt;
 }
 
 // The pivot rule for column i of the ip order, with value d and the len entries of its
 // column below the diagonal; returns the pivot.  Dependent pivots are flagged in
 // cx.dep (by position) and reported afterwards.
 inline double pivot_rule(numctx &cx, int i, double d, double *below, int len) {
+    factor_ws &ws = *cx.W;
     const int p = ws.ip2pos[i];
     const int v = ws.perm[p];
     if (ws.epsnum * cx.maxdiag >= std::fabs(d)) {
@@ -413,6 +480,7 @@ inline double pivot(numctx &cx, int i, double *col, int j, int h) {
 // rule decides it and it is scaled.
 ORVA_CLONED void factor_columns(
     numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
+    const double *dip = cx.W->dip;
     for (int j = j0; j < j1; ++j) {
         double *col = F + static_cast<long long>(j) * ld;
         const int len = ld - j;
@@ -421,13 +489,13 @@ ORVA_CLONED void factor_columns(
         for (; k + 4 <= j; k += 4) {
             const double *L0 = F + static_cast<long long>(k) * ld + j;
             const double *L1 = L0 + ld, *L2 = L1 + ld, *L3 = L2 + ld;
-            const double w0 = ws.dip[f + k] * L0[0], w1 = ws.dip[f + k + 1] * L1[0],
-                         w2 = ws.dip[f + k + 2] * L2[0], w3 = ws.dip[f + k + 3] * L3[0];
+            const double w0 = dip[f + k] * L0[0], w1 = dip[f + k + 1] * L1[0],
+                         w2 = dip[f + k + 2] * L2[0], w3 = dip[f + k + 3] * L3[0];
             for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0 + L1[i] * w1 + L2[i] * w2 + L3[i] * w3;
         }
         for (; k < j; ++k) {
             const double *L0 = F + static_cast<long long>(k) * ld + j;
-            const double w0 = ws.dip[f + k] * L0[0];
+            const double w0 = dip[f + k] * L0[0];
             if (w0 == 0.0) continue;
             for (int i = 0; i < len; ++i) out[i] -= L0[i] * w0;
         }
@@ -438,6 +506,7 @@ ORVA_CLONED void factor_columns(
 // Factors columns [j0, j1) of the front of the block starting at f: recursively, the
 // first half, then the update of the second half by it (BLAS), then the second half.
 void factor_range(numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
+    factor_ws &ws = *cx.W;
     if (j1 - j0 <= leaf_width) {
         factor_columns(cx, f, j0, j1, h, F, ld);
         return;
@@ -451,7 +520,7 @@ void factor_range(numctx &cx, int f, int j0, int j1, int h, double *F, int ld) {
     const int sq = ld <= square_rows ? square_block_small : square_block_large;
     for (int c0 = mid; c0 < j1; c0 += sq) {
         const int w = std::min(sq, j1 - c0);
-        reserve(ws.wpack, wpack_have, static_cast<long long>(w) * kb, "wpack");
+        reserve(ws.wpack, ws.wpack_have, static_cast<long long>(w) * kb, "wpack");
         double *Wp = ws.wpack;
         for (int k = 0; k < kb; ++k) {
             const double dk = ws.dip[f + j0 + k];
@@ -473,32 +542,16 @@ void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
 
 extern "C" void openblas_set_num_threads(int) __attribute__((weak));
 
-} // namespace
-
-void inv_num(LP *lp, const double *Dn, const double *Dm) {
-    // A record whose sizes changed since the symbolic phase gets a new one.
-    if (ws.diag) {
-        const int nzA = lp->n > 0 ? lp->kA[lp->n] : 0;
-        const int nzQ = (lp->qnz > 0 && lp->kQ) ? lp->kQ[lp->n] : 0;
-        if (lp->n != ws.n || lp->m != ws.m || nzA != ws.nzA || nzQ != ws.nzQ) inv_clo();
-    }
-    if (!ws.diag) {
-        static bool blas_set = false;
-        if (!blas_set) {
-            if (openblas_set_num_threads) openblas_set_num_threads(1);
-            blas_set = true;
-        }
-        detail::symbolic(lp);
-    }
+// Dn'_j = max(Dn[j] + pert_primal, epsdiag) and Dm'_i likewise, K's diagonal by position
+// (with -max Q_jj added to the columns'); every pivot starts accepted.
+void load_diagonal(factor_ws &ws, const LP *lp, const double *Dn, const double *Dm) {
     const int n = ws.n, m = ws.m, N = n + m;
-    const int *perm = ws.perm, *iperm = ws.iperm;
+    const int *iperm = ws.iperm;
     double *diag = ws.diag;
     const double eps = ws.epsdiag, epsrow = ws.epsrow;
     const double *Q = lp->Q;
     const int *kQ = lp->qnz > 0 ? lp->kQ : nullptr, *iQ = lp->iQ;
     const double qsign = -static_cast<double>(lp->max);
-
-    // Diagonal of K.
     for (int j = 0; j < n; ++j) {
         const double a = Dn[j] + lp->pert_primal;
         diag[iperm[j]] = -(a > eps ? a : eps);
@@ -512,224 +565,293 @@ void inv_num(LP *lp, const double *Dn, const double *Dm) {
             for (int k = kQ[j]; k < kQ[j + 1]; ++k)
                 if (iQ[k] == j) diag[iperm[j]] += qsign * Q[k];
     for (int p = 0; p < N; ++p) ws.mark[p] = 1;
+}
 
-    numctx cx;
-    cx.lp = lp;
-    cx.Dn = Dn;
-    cx.Dm = Dm;
-    cx.n = n;
-    cx.m = m;
-    cx.verbose = lp->verbose;
-    cx.maxdiag = maxv(diag, N);
-    if (!ws.dip) ws.dip = xmalloc<double>("dip", "m2", N);
-    for (int i = 0; i < N; ++i) ws.dip[i] = diag[ws.ip2pos[i]];
-    cx.dep = xcalloc<char>("dep", "m2", N);
-    const int ns = ws.nblk;  // at most nsuper
-    cx.link = xmalloc<int>("link", "nsuper", ns);
-    cx.indmap = xmalloc<int>("indmap", "m2", N);
-    cx.length = xmalloc<int>("length", "nsuper", ns);
-    cx.relind = xmalloc<int>("relind", "m2", N);
-    cx.temp = xcalloc<double>("temp", "tmpsiz", ws.tmpsiz);
-    ws.ndep = 0;
-    for (int S = 0; S < ns; ++S) cx.link[S] = -1;
+// Block J waits, with its `len` remaining rows from its front row `first` on, in the
+// list of the block that holds that row.
+inline void wait_for(numctx &cx, int J, int len, int first_row) {
+    if (len > 0) {
+        const int S = cx.W->blkof[first_row];
+        cx.length[J] = len;
+        cx.link[J] = cx.link[S];
+        cx.link[S] = J;
+    } else {
+        cx.length[J] = 0;
+    }
+}
 
-    if (!ws.S) ws.S = xmalloc<double>("S", "ssize", ws.ssize);
-    const double *A = lp->A;
-    const int nzA = ws.nzA;
+// A single column without children (block J, column f): loaded, decided and scaled in
+// place, in L's column storage.
+void factor_leaf(numctx &cx, int J, const double *A, const double *Q, double qsign) {
+    factor_ws &ws = *cx.W;
+    const int f = ws.xblk[J];
+    const int *Jrows = ws.brows + ws.bstart[J];
+    const int len = ws.bstart[J + 1] - ws.bstart[J] - 1;
+    double *below = ws.AAt + ws.kAAt[ws.ip2pos[f]];  // front row t is below[t-1]
+    for (int t = 0; t < len; ++t) below[t] = 0.0;
+    for (int e = ws.ldstart[f]; e < ws.ldstart[f + 1]; ++e) {
+        const int s = ws.ldsrc[e];
+        below[ws.ldoff[e] - 1] += s < ws.nzA ? A[s] : qsign * Q[s - ws.nzA];
+    }
+    pivot_rule(cx, f, ws.dip[f], below, len);
+    wait_for(cx, J, len, len > 0 ? Jrows[1] : 0);
+}
 
-    for (int J = 0; J < ns; ++J) {
-        const int f = ws.xblk[J], c = ws.xblk[J + 1] - f;
-        const int *Jrows = ws.brows + ws.bstart[J];
-        const int ld = ws.bstart[J + 1] - ws.bstart[J];
-        if (ws.soff[J + 1] == ws.soff[J]) {
-            // A single column without children: loaded, decided and scaled in place.
-            const int len = ld - 1;
-            double *below = ws.AAt + ws.kAAt[ws.ip2pos[f]];  // front row t is below[t-1]
-            for (int t = 0; t < len; ++t) below[t] = 0.0;
-            for (int e = ws.ldstart[f]; e < ws.ldstart[f + 1]; ++e) {
-                const int s = ws.ldsrc[e];
-                below[ws.ldoff[e] - 1] += s < nzA ? A[s] : qsign * Q[s - nzA];
-            }
-            pivot_rule(cx, f, ws.dip[f], below, len);
-            if (len > 0) {
-                const int S = ws.blkof[Jrows[1]];
-                cx.length[J] = len;
-                cx.link[J] = cx.link[S];
-                cx.link[S] = J;
-            } else {
-                cx.length[J] = 0;
-            }
-            continue;
-        }
-        double *F = ws.S + ws.soff[J];
-        // Only the lower trapezoid of the front is ever read.
-        for (int cc = 0; cc < c; ++cc)
-            std::memset(F + static_cast<long long>(cc) * ld + cc, 0, sizeof(double) * (ld - cc));
-        for (int t = 0; t < ld; ++t) cx.indmap[Jrows[t]] = t;
-
-        // Load K's entries of J's columns.
-        for (int cc = 0; cc < c; ++cc) {
-            F[static_cast<long long>(cc) * ld + cc] = ws.dip[f + cc];
-            for (int e = ws.ldstart[f + cc]; e < ws.ldstart[f + cc + 1]; ++e) {
-                const int s = ws.ldsrc[e];
-                F[ws.ldoff[e]] += s < nzA ? A[s] : qsign * Q[s - nzA];
-            }
-        }
-
-        // Updates from the blocks waiting for J; each moves on to the block of its
-        // next remaining row.
-        int K = cx.link[J];
-        while (K != -1) {
-            const int next = cx.link[K];
-            const int nt = update_from(cx, K, J, F, ld);
-            const int ldK = ws.bstart[K + 1] - ws.bstart[K];
-            const int *rows = ws.brows + ws.bstart[K] + (ldK - cx.length[K]);
-            if (nt < cx.length[K]) {
-                const int S = ws.blkof[rows[nt]];
-                cx.length[K] -= nt;
-                cx.link[K] = cx.link[S];
-                cx.link[S] = K;
-            } else {
-                cx.length[K] = 0;
-            }
-            K = next;
-        }
-
-        factor_front(cx, f, c, ld - 1, F, ld);
-
-        // Store J's columns of L (a column's structure may be a part of the front's rows).
-        for (int cc = 0; cc < c; ++cc) {
-            const int q = ws.ip2pos[f + cc];
-            const double *src = F + static_cast<long long>(cc) * ld;
-            const int len = ws.kAAt[q + 1] - ws.kAAt[q];
-            double *dst = ws.AAt + ws.kAAt[q];
-            // The rows of a column are its ancestors in the elimination tree, which
-            // every topological order lists alike: when the column has every row of
-            // the front below its diagonal, they are in the same order.
-            const int r0 = ws.runstart[f + cc], r1 = ws.runstart[f + cc + 1];
-            if (r0 == r1) {
-                std::memcpy(dst, src + cc + 1, sizeof(double) * len);
-            } else {
-                for (int r = r0; r < r1; ++r) {
-                    const int t = ws.runs[2 * r], n = ws.runs[2 * r + 1];
-                    std::memcpy(dst, src + t, sizeof(double) * n);
-                    dst += n;
-                }
-            }
-        }
-
-        // J waits for the block of its first row below its own columns.
-        const int below = ld - c;
-        if (below > 0) {
-            const int S = ws.blkof[Jrows[c]];
-            cx.length[J] = below;
-            cx.link[J] = cx.link[S];
-            cx.link[S] = J;
-        } else {
-            cx.length[J] = 0;
+// The front of block J (first column f, c columns, ld rows): its lower trapezoid zeroed,
+// the relative index of each of its rows in cx.indmap, K's entries of its columns added.
+void assemble_front(numctx &cx, int J, double *F, const double *A, const double *Q, double qsign) {
+    factor_ws &ws = *cx.W;
+    const int f = ws.xblk[J], c = ws.xblk[J + 1] - f;
+    const int *Jrows = ws.brows + ws.bstart[J];
+    const int ld = ws.bstart[J + 1] - ws.bstart[J];
+    // Only the lower trapezoid of the front is ever read.
+    for (int cc = 0; cc < c; ++cc)
+        std::memset(F + static_cast<long long>(cc) * ld + cc, 0, sizeof(double) * (ld - cc));
+    for (int t = 0; t < ld; ++t) cx.indmap[Jrows[t]] = t;
+    for (int cc = 0; cc < c; ++cc) {
+        F[static_cast<long long>(cc) * ld + cc] = ws.dip[f + cc];
+        for (int e = ws.ldstart[f + cc]; e < ws.ldstart[f + cc + 1]; ++e) {
+            const int s = ws.ldsrc[e];
+            F[ws.ldoff[e]] += s < ws.nzA ? A[s] : qsign * Q[s - ws.nzA];
         }
     }
+}
 
-    for (int i = 0; i < N; ++i) diag[ws.ip2pos[i]] = ws.dip[i];
-    // Dependent pivots, in position order.
-    if (lp->verbose >= 3)
-        for (int p = 0; p < N; ++p) {
-            if (!cx.dep[p]) continue;
-            const int v = perm[p];
-            if (v < n) {
-                if (lp->collab) std::printf("dep col: i=%d, lab=%s, dn=%10.2e \n", v, lp->collab[v], Dn[v]);
-            } else if (lp->rowlab) {
-                std::printf("dep row: i=%d, lab=%s, dm=%10.2e \n", v - n, lp->rowlab[v - n], Dm[v - n]);
+// The updates from the blocks waiting for J; each moves on to the block of its next
+// remaining row.
+void apply_updates(numctx &cx, int J, double *F, int ld) {
+    factor_ws &ws = *cx.W;
+    int K = cx.link[J];
+    while (K != -1) {
+        const int next = cx.link[K];
+        const int nt = update_from(cx, K, J, F, ld);
+        const int ldK = ws.bstart[K + 1] - ws.bstart[K];
+        const int *rows = ws.brows + ws.bstart[K] + (ldK - cx.length[K]);
+        if (nt < cx.length[K]) {
+            const int S = ws.blkof[rows[nt]];
+            cx.length[K] -= nt;
+            cx.link[K] = cx.link[S];
+            cx.link[S] = K;
+        } else {
+            cx.length[K] = 0;
+        }
+        K = next;
+    }
+}
+
+// Copies block J's columns of L from its front into L's column storage (a column's
+// structure may be a part of the front's rows).
+void store_columns(const factor_ws &ws, int J, const double *F, int ld) {
+    const int f = ws.xblk[J], c = ws.xblk[J + 1] - f;
+    for (int cc = 0; cc < c; ++cc) {
+        const int q = ws.ip2pos[f + cc];
+        const double *src = F + static_cast<long long>(cc) * ld;
+        const int len = ws.kAAt[q + 1] - ws.kAAt[q];
+        double *dst = ws.AAt + ws.kAAt[q];
+        // The rows of a column are its ancestors in the elimination tree, which
+        // every topological order lists alike: when the column has every row of
+        // the front below its diagonal, they are in the same order.
+        const int r0 = ws.runstart[f + cc], r1 = ws.runstart[f + cc + 1];
+        if (r0 == r1) {
+            std::memcpy(dst, src + cc + 1, sizeof(double) * len);
+        } else {
+            for (int r = r0; r < r1; ++r) {
+                const int t = ws.runs[2 * r], n = ws.runs[2 * r + 1];
+                std::memcpy(dst, src + t, sizeof(double) * n);
+                dst += n;
             }
         }
-    xfree(cx.dep);
-    xfree(cx.link);
-    xfree(cx.temp);
-    xfree(cx.indmap);
-    xfree(cx.relind);
-    xfree(cx.length);
+    }
+}
 
-    // Checks of the pivots.
+// The blocks in order: each assembled, updated by the blocks before it, factored and
+// stored (a leaf column straight in L's storage).
+void factor_blocks(numctx &cx) {
+    factor_ws &ws = *cx.W;
+    const LP *lp = cx.lp;
+    const double *A = lp->A, *Q = lp->Q;
+    const double qsign = -static_cast<double>(lp->max);
+    for (int J = 0; J < ws.nblk; ++J) {
+        if (ws.soff[J + 1] == ws.soff[J]) {
+            factor_leaf(cx, J, A, Q, qsign);
+            continue;
+        }
+        const int f = ws.xblk[J], c = ws.xblk[J + 1] - f;
+        const int ld = ws.bstart[J + 1] - ws.bstart[J];
+        double *F = ws.S + ws.soff[J];
+        assemble_front(cx, J, F, A, Q, qsign);
+        apply_updates(cx, J, F, ld);
+        factor_front(cx, f, c, ld - 1, F, ld);
+        store_columns(ws, J, F, ld);
+        // J waits for the block of its first row below its own columns.
+        wait_for(cx, J, ld - c, ld - c > 0 ? ws.brows[ws.bstart[J] + c] : 0);
+    }
+}
+
+// Dependent pivots in position order, at verbose 3 (with the label, when there are labels).
+void report_dependent(const factor_ws &ws, const LP *lp, const char *dep, const double *Dn, const double *Dm) {
+    const int n = ws.n, N = ws.n + ws.m;
+    for (int p = 0; p < N; ++p) {
+        if (!dep[p]) continue;
+        const int v = ws.perm[p];
+        if (v < n) {
+            if (lp->collab) std::printf("dep col: i=%d, lab=%s, dn=%10.2e \n", v, lp->collab[v], Dn[v]);
+        } else if (lp->rowlab) {
+            std::printf("dep row: i=%d, lab=%s, dm=%10.2e \n", v - n, lp->rowlab[v - n], Dm[v - n]);
+        }
+    }
+}
+
+// Pivots of the wrong sign (verbose 3), the diagonal floor raised after a tiny pivot, and
+// the count of dependent pivots (verbose exactly 2).
+void check_pivots(factor_ws &ws, const LP *lp) {
+    const int n = ws.n, N = ws.n + ws.m;
+    const double *diag = ws.diag;
     if (lp->verbose >= 3)
         for (int p = 0; p < N; ++p) {
-            const bool col = perm[p] < n;
+            const bool col = ws.perm[p] < n;
             if (col ? diag[p] > 0 : diag[p] < 0)
                 std::printf("nonconvex subproblem: diag[%4d] = %10.2e \n", p, diag[p]);
         }
-    // A pivot below 1e-14 raises the floor of its own block.  A tiny row pivot (rows
-    // nearly dependent) is no reason to raise the columns' floor: a column whose
-    // diagonal sits on that floor moves by its reduced cost over the floor, so a raised
-    // one holds back the steps that would fix those reduced costs.
+    // A tiny pivot raises the floor of its own block.  A tiny row pivot (rows nearly
+    // dependent) is no reason to raise the columns' floor: a column whose diagonal sits
+    // on that floor moves by its reduced cost over the floor, so a raised one holds back
+    // the steps that would fix those reduced costs.
     double mincol = std::numeric_limits<double>::infinity(), minrow = mincol;
     for (int p = 0; p < N; ++p) {
-        double &mn = perm[p] < n ? mincol : minrow;
+        double &mn = ws.perm[p] < n ? mincol : minrow;
         mn = std::min(mn, std::fabs(diag[p]));
     }
-    if (mincol < 1e-14 || minrow < 1e-14) {
-        if (mincol < 1e-14) ws.epsdiag *= 10.0;
-        if (minrow < 1e-14) ws.epsrow *= 10.0;
+    if (mincol < tiny_pivot || minrow < tiny_pivot) {
+        if (mincol < tiny_pivot) ws.epsdiag *= 10.0;
+        if (minrow < tiny_pivot) ws.epsrow *= 10.0;
         if (lp->verbose >= 2)
             std::printf("mindiag = %10.2e, epsdiag = %10.2e\n", std::min(mincol, minrow),
-                        mincol < 1e-14 ? ws.epsdiag : ws.epsrow);
+                        mincol < tiny_pivot ? ws.epsdiag : ws.epsrow);
     }
     if (lp->verbose == 2 && ws.ndep > 0)
         std::printf("     dep rows:    %d, more info: verbose=3, orva_auxfiles=rc\n", ws.ndep);
 }
 
-double getpertval(int a, int b) {
-    if (a + b <= 0) return std::numeric_limits<double>::infinity();
+} // namespace
+
+bool factorization::fits(const LP *lp) const {
+    const int nzA = lp->n > 0 ? lp->kA[lp->n] : 0;
+    const int nzQ = (lp->qnz > 0 && lp->kQ) ? lp->kQ[lp->n] : 0;
+    return lp->n == ws_.n && lp->m == ws_.m && nzA == ws_.nzA && nzQ == ws_.nzQ;
+}
+
+void factorization::analyse(const LP *lp) {
+    release();
+    static bool blas_set = false;
+    if (!blas_set) {
+        if (openblas_set_num_threads) openblas_set_num_threads(1);
+        blas_set = true;
+    }
+    try {
+        detail::symbolic(ws_, lp);
+    } catch (...) {
+        release();  // a work space half built is no work space
+        throw;
+    }
+}
+
+factor_status factorization::factor(const LP *lp, const double *Dn, const double *Dm) {
+    // A record whose sizes changed since the symbolic phase gets a new one.
+    if (analysed() && !fits(lp)) release();
+    if (!analysed()) analyse(lp);
+    factor_ws &ws = ws_;
+    const int N = ws.n + ws.m;
+    load_diagonal(ws, lp, Dn, Dm);
+
+    numctx cx;
+    cx.W = &ws;
+    cx.lp = lp;
+    cx.Dn = Dn;
+    cx.Dm = Dm;
+    cx.n = ws.n;
+    cx.m = ws.m;
+    cx.verbose = lp->verbose;
+    cx.maxdiag = maxv(ws.diag, N);
+    if (!ws.dip) ws.dip = xmalloc<double>("dip", "m2", N);
+    for (int i = 0; i < N; ++i) ws.dip[i] = ws.diag[ws.ip2pos[i]];
+    // The call's temporaries, released when it returns (or an allocation fails).
+    const owned<char> dep(xcalloc<char>("dep", "m2", N));
+    const int ns = ws.nblk;  // at most nsuper
+    const owned<int> link = make_owned<int>("link", "nsuper", ns);
+    const owned<int> indmap = make_owned<int>("indmap", "m2", N);
+    const owned<int> length = make_owned<int>("length", "nsuper", ns);
+    const owned<int> relind = make_owned<int>("relind", "m2", N);
+    const owned<double> temp(xcalloc<double>("temp", "tmpsiz", ws.tmpsiz));
+    cx.dep = dep.get();
+    cx.link = link.get();
+    cx.indmap = indmap.get();
+    cx.length = length.get();
+    cx.relind = relind.get();
+    cx.temp = temp.get();
+    ws.ndep = 0;
+    for (int S = 0; S < ns; ++S) cx.link[S] = -1;
+    if (!ws.S) ws.S = xmalloc<double>("S", "ssize", ws.ssize);
+
+    factor_blocks(cx);
+
+    for (int i = 0; i < N; ++i) ws.diag[ws.ip2pos[i]] = ws.dip[i];
+    if (lp->verbose >= 3) report_dependent(ws, lp, cx.dep, Dn, Dm);
+    check_pivots(ws, lp);
+
+    for (int p = 0; p < N; ++p)
+        if (!std::isfinite(ws.diag[p])) return factor_status::breakdown;
+    return ws.ndep > 0 ? factor_status::dependent : factor_status::ok;
+}
+
+inertia factorization::pivot_signs() const {
+    inertia in;
+    for (int p = 0; p < ws_.n + ws_.m && ws_.diag; ++p) {
+        const double d = ws_.diag[p];
+        if (!ws_.mark[p] || !(d == d))
+            ++in.zero;
+        else if (d > 0)
+            ++in.positive;
+        else
+            ++in.negative;
+    }
+    return in;
+}
+
+double factorization::largest_primal_pivot(int limit, int cols) const {
     double best = -std::numeric_limits<double>::infinity();
     bool any = false;
-    if (!ws.diag) return best;
-    const int lim = std::min(a + b, ws.n + ws.m);
+    if (!ws_.diag) return best;
+    const int lim = std::min(limit, ws_.n + ws_.m);
     for (int p = 0; p < lim; ++p) {
-        if (ws.perm[p] >= b) continue;
-        const double d = ws.diag[p];
+        if (ws_.perm[p] >= cols) continue;
+        const double d = ws_.diag[p];
         if (std::isnan(d)) continue;
         if (!any || d > best) best = d;
         any = true;
     }
-    return any ? 1.1 * best : best;
+    return best;
 }
 
-void inv_clo() {
-    xfree(ws.perm);
-    xfree(ws.iperm);
-    xfree(ws.iAAt);
-    xfree(ws.kAAt);
-    xfree(ws.mark);
-    xfree(ws.AAt);
-    xfree(ws.diag);
-    xfree(ws.y_k);
-    xfree(ws.x_k);
-    xfree(ws.r);
-    xfree(ws.s);
-    xfree(ws.z);
-    xfree(ws.Qx);
-    xfree(ws.snode);
-    xfree(ws.xsuper);
-    xfree(ws.split);
-    xfree(ws.ip2pos);
-    xfree(ws.pos2ip);
-    xfree(ws.dip);
-    xfree(ws.runstart);
-    xfree(ws.runs);
-    xfree(ws.xblk);
-    xfree(ws.blkof);
-    xfree(ws.ldstart);
+void factorization::release() { detail::release(ws_); }
+
+namespace detail {
+void release(factor_ws &ws) {
+    for (int **a : {&ws.perm, &ws.iperm, &ws.iAAt, &ws.kAAt, &ws.mark, &ws.snode, &ws.xsuper, &ws.split,
+                    &ws.ip2pos, &ws.pos2ip, &ws.runstart, &ws.runs, &ws.xblk, &ws.blkof, &ws.ldstart,
+                    &ws.ldsrc, &ws.bstart, &ws.brows})
+        xfree(*a);
+    for (double **a : {&ws.AAt, &ws.diag, &ws.y_k, &ws.x_k, &ws.r, &ws.s, &ws.z, &ws.Qx, &ws.dip, &ws.S,
+                       &ws.wpack, &ws.ctmp})
+        xfree(*a);
     xfree(ws.ldoff);
-    xfree(ws.ldsrc);
-    xfree(ws.bstart);
-    xfree(ws.brows);
     xfree(ws.soff);
-    xfree(ws.S);
-    xfree(ws.wpack);
-    xfree(ws.ctmp);
-    wpack_have = ctmp_have = 0;
-    ws = detail::factor_ws{};
+    ws = factor_ws{};
 }
+} // namespace detail
 
-factor_view factor_info() {
+factor_view factorization::view() const {
+    const factor_ws &ws = ws_;
     factor_view v;
     v.built = ws.diag != nullptr;
     v.n = ws.n;

@@ -1,26 +1,31 @@
-// Sparse LDL' factorization of the reduced (quasi-definite) system
+// The entry points of the factorization: thin calls on the current instance of
+// linalg/factorization.h (one process-wide object, or the solve's own while solvelp runs),
+// whose header states the contract.
 //
-//     K = [ -(max*Q + Dn')   A' ]     columns first (n), then rows (m),
-//         [       A         Dm' ]
-//
-// with Dn'_j = max(Dn[j] + pert_primal, epsdiag) and Dm'_i = max(Dm[i] + pert_dual, epsdiag),
-// and the solves with it.  The work space is one set per process: the first inv_num
-// orders the matrix and builds the structure of L, later calls refill the numbers,
-// inv_clo releases everything.
+// Their behaviour, in the terms of the system's description: the first inv_num (or the
+// first after inv_clo, or after the record's sizes changed) analyses the pattern of A
+// and Q, copying the factorization's settings from the record; every inv_num factors K
+// for the record's current values; solve and getpertval read the last factor; inv_clo
+// releases the work space.
 #pragma once
+
+#include "linalg/factorization.h"
 
 namespace orva {
 
 struct LP;
 
 // Factors K for the record's current A, Q, pert_primal and pert_dual.
-void inv_num(LP *lp, const double *Dn, const double *Dm);
+factor_status inv_num(LP *lp, const double *Dn, const double *Dm);
 // 1.1 times the largest pivot among positions p < a+b whose node is a column (perm[p] < b);
 // -inf when there is none, +inf when a+b <= 0.
 double getpertval(int a, int b);
-// Releases the factorization work space.
+// Releases the current instance's work space (closelp calls it: during a solve, a
+// record closed by a hook takes the solve's factor with it, which the next inv_num
+// analyses again).
 void inv_clo();
 // Solves K [x; y] = [bx; by] with iterative refinement; x overwrites bx, y overwrites by.
-void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by);
+// With no factor of a system of these sizes, bx and by stay as they are (no_factor).
+solve_status solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by);
 
 } // namespace orva

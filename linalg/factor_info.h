@@ -35,7 +35,8 @@ struct factor_view {
     double symbolic_seconds = 0; // processor seconds of the last symbolic phase
 };
 
-// A snapshot of the current work space (pointers stay valid until inv_clo).
+// A snapshot of the current factorization's work space (pointers stay valid until
+// inv_clo).
 factor_view factor_info();
 
 } // namespace orva

@@ -1,8 +1,9 @@
-// Process-wide work space of the sparse LDL' factorization (internal to linalg/).
+// Work space of one sparse LDL' factorization (internal to linalg/; the object of
+// linalg/factorization.h holds one).
 //
 // The symbolic phase (order.cpp) fills the ordering, the structure of L, the
 // supernode partition and the load lists; the numeric phase (factor.cpp) refills
-// the values at every call; solve.cpp reads the factor.  inv_clo releases it all.
+// the values at every call; solve.cpp reads the factor.  release() frees it all.
 #pragma once
 
 #include <cstdint>
@@ -67,18 +68,19 @@ struct factor_ws {
     int *ldsrc = nullptr;
     int nzA = 0, nzQ = 0;       // entries of A and Q at the symbolic phase
 
-    // Buffers of the numeric phase's BLAS updates (grown on demand).
+    // Buffers of the numeric phase's BLAS updates (grown on demand) and their sizes.
     double *wpack = nullptr;
     double *ctmp = nullptr;
+    long long wpack_have = 0, ctmp_have = 0;
 
     // Solve vectors.
     double *x_k = nullptr, *y_k = nullptr, *r = nullptr, *s = nullptr, *z = nullptr, *Qx = nullptr;
 };
 
-extern factor_ws ws;
-
 // Symbolic phase: ordering, structure of L, supernodes, column blocking, load lists.
-void symbolic(LP *lp);
+void symbolic(factor_ws &W, const LP *lp);
+// Frees every array of the work space and resets it.
+void release(factor_ws &W);
 
 } // namespace detail
 } // namespace orva

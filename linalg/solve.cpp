@@ -9,13 +9,12 @@
 
 #include "linalg/factor.h"
 #include "linalg/factor_ws.h"
+#include "linalg/factorization.h"
 #include "linalg/kernels.h"
 #include "lp/alloc.h"
 #include "lp/lp.h"
 
 namespace orva {
-
-using detail::ws;
 
 namespace {
 // y[i] -= l[i] * a over len entries (l and y do not overlap).
@@ -24,9 +23,10 @@ inline void axpy_neg(int len, double a, const double *__restrict l, double *__re
 }
 } // namespace
 
-void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
+solve_status factorization::solve(const LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
+    detail::factor_ws &ws = ws_;
     const int n = lp->n, m = lp->m, N = n + m;
-    if (!ws.diag || n != ws.n || m != ws.m) return;  // no factor of this system to solve with
+    if (!ws.diag || n != ws.n || m != ws.m) return solve_status::no_factor;
 
     ws.y_k = xresize<double>(ws.y_k, "y_k", "m", m);
     ws.x_k = xresize<double>(ws.x_k, "x_k", "n", n);
@@ -130,6 +130,9 @@ void solve(LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
     }
     if (n > 0) std::memcpy(bx, x_k, sizeof(double) * n);
     if (m > 0) std::memcpy(by, y_k, sizeof(double) * m);
+    const bool finite = std::all_of(x_k, x_k + n, [](double v) { return std::isfinite(v); }) &&
+                        std::all_of(y_k, y_k + m, [](double v) { return std::isfinite(v); });
+    return f <= tol && finite ? solve_status::converged : solve_status::stalled;
 }
 
 } // namespace orva

@@ -4,17 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lp/error.h"
+
 namespace orva {
 
-namespace {
-void default_alloc_fail(const char *msg) {
-    std::fputs(msg, stdout);
-    std::fflush(stdout);
-    std::exit(1);
-}
-} // namespace
-
-alloc_fail_fn alloc_fail = default_alloc_fail;
+void alloc_failed(const char *msg) { throw error(error_kind::allocation, 0, msg, msg); }
 
 void *xalloc(alloc_op op, void *old, long long count, std::size_t size, const char *name,
              const char *expr, const char *type) {
@@ -39,8 +33,7 @@ void *xalloc(alloc_op op, void *old, long long count, std::size_t size, const ch
     char msg[512];
     std::snprintf(msg, sizeof msg, "%s(%s,%s=%d,%s): cannot %s space", opname, name, expr,
                   static_cast<int>(count), type, verb);
-    alloc_fail(msg);
-    std::exit(1); // alloc_fail does not return; this keeps the contract if a replacement does.
+    alloc_failed(msg);
 }
 
 } // namespace orva

@@ -2,11 +2,12 @@
 //
 // Every array of the solver is a plain heap block (malloc/calloc/realloc), since
 // the record's arrays are released with free() and some of them belong to the ASL.
-// A failed allocation is fatal: the message names the operation, the array, the
-// expression of its length with the requested count, and the element type, e.g.
+// A failed allocation throws orva::error (lp/error.h) of kind allocation, whose
+// message names the operation, the array, the expression of its length with the
+// requested count, and the element type, e.g.
 //   MALLOC(dx,n=12,double): cannot allocate space
-// and the process ends with status 1.  An allocation of zero elements never fails
-// (it returns a small valid block, never null).
+// (the programs print it without a line feed and end with status 1).  An allocation of
+// zero elements never fails (it returns a small valid block, never null).
 #pragma once
 
 #include <cstddef>
@@ -15,11 +16,8 @@
 
 namespace orva {
 
-// How a failed allocation ends the process.  The default prints the message on
-// standard output (without a line feed) and exits with status 1; the AMPL driver
-// installs its own so that the message goes through the ASL's output and exit.
-using alloc_fail_fn = void (*)(const char *msg);
-extern alloc_fail_fn alloc_fail;
+// Throws the allocation error with the given message.
+[[noreturn]] void alloc_failed(const char *msg);
 
 // The element type as it appears in the failure message.
 template <class T> inline constexpr const char *type_label = "?";
@@ -32,8 +30,8 @@ template <> inline constexpr const char *type_label<double *> = "double *";
 
 enum class alloc_op { malloc_, calloc_, realloc_ };
 
-// Allocates (or resizes `old` to) `count` elements of `size` bytes; on failure
-// reports "OP(name,expr=count,type): cannot [re]allocate space" and ends the run.
+// Allocates (or resizes `old` to) `count` elements of `size` bytes; on failure throws
+// "OP(name,expr=count,type): cannot [re]allocate space" (`old` then stays as it was).
 void *xalloc(alloc_op op, void *old, long long count, std::size_t size, const char *name,
              const char *expr, const char *type);
 

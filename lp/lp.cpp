@@ -6,11 +6,13 @@
 #include <initializer_list>
 #include <ctime>
 #include <limits>
+#include <string>
 
 #include "ipm/ipm.h"
 #include "linalg/factor.h"
 #include "linalg/kernels.h"
 #include "lp/alloc.h"
+#include "lp/error.h"
 
 namespace orva {
 
@@ -91,7 +93,7 @@ void closelp(LP *lp) {
     xfree(lp->iAt);
     xfree(lp->kAt);
     // Borrowed arrays belong to the one who lent them: only forgotten here.
-    const auto release = [lp](double *&a, unsigned bit) {
+    const auto release = [lp](auto *&a, unsigned bit) {
         if (lp->borrowed & bit)
             a = nullptr;
         else
@@ -104,8 +106,8 @@ void closelp(LP *lp) {
     release(lp->u, BORROWED_U);
     xfree(lp->varsgn);
     xfree(lp->Q);
-    xfree(lp->iQ);
-    xfree(lp->kQ);
+    release(lp->iQ, BORROWED_IQ);
+    release(lp->kQ, BORROWED_KQ);
     xfree(lp->w);
     release(lp->x, BORROWED_X);
     release(lp->y, BORROWED_Y);
@@ -167,9 +169,15 @@ void conval_dummy(double *, double *) {}
 void congrad_dummy(double *, double *, double *) {}
 
 void my_exit(int code, const char *text) {
-    std::printf("ORVA ERROR(%d): %s\n", code, text);
+    char head[32];
+    std::snprintf(head, sizeof head, "ORVA ERROR(%d): ", code);
+    throw error(error_kind::data, code, text, head + std::string(text) + "\n");
+}
+
+int report(const error &e) {
+    std::fputs(e.output().c_str(), stdout);
     std::fflush(stdout);
-    std::exit(1);
+    return e.status();
 }
 
 double cputimer() { return static_cast<double>(std::clock()) / 1e6; }

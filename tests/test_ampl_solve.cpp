@@ -1,6 +1,7 @@
 // Whole runs of the program as AMPL starts it: problems with known solutions, read back
 // from the .sol file as AMPL receives them; limits, evaluation failures, timing report.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -35,8 +36,8 @@ solved solve(const std::string &stem, const std::string &words = "") {
 // 2 x0 + 2 x1 + 1 over 2 x0 + x1 <= 5, x0 >= 1: optimum x = (1, 3, 0), objective 9, duals
 // y = (2, 0, 1) (rows 0 and 2 binding, x2 at its lower bound with reduced cost -2).
 // The same problem minimising the negated objective has the negated duals.
-nl_spec lp_spec(bool maximize) {
-    nl_spec p;
+nl_model lp_model(bool maximize) {
+    nl_model p;
     p.n = 3;
     nl_row r0, r1, r2;
     r0.lin = {{0, 1.0}, {1, 1.0}, {2, 1.0}};
@@ -60,7 +61,7 @@ nl_spec lp_spec(bool maximize) {
 TEST(AmplSolve, LinearProgramInBothSenses) {
     const std::string dir = scratch_dir("ampl-lp");
     for (bool maximize : {true, false}) {
-        const std::string stem = write_nl(dir, maximize ? "lpmax" : "lpmin", lp_spec(maximize));
+        const std::string stem = write_nl(dir, maximize ? "lpmax" : "lpmin", lp_model(maximize));
         const solved s = solve(stem);
         EXPECT_EQ(s.run.status, 0) << s.run.out;
         ASSERT_TRUE(s.sol.ok);
@@ -85,7 +86,7 @@ TEST(AmplSolve, LinearProgramInBothSenses) {
 TEST(AmplSolve, QuadraticAndNonlinearPrograms) {
     const std::string dir = scratch_dir("ampl-nlp");
     // min (x0-1)^2 + (x1-2)^2  s.t.  x0^2 + x1^2 <= 1: x* = (1,2)/sqrt5, dual 1 - sqrt5.
-    nl_spec p;
+    nl_model p;
     p.n = 2;
     p.nnl = 2;
     nl_row c;
@@ -106,7 +107,7 @@ TEST(AmplSolve, QuadraticAndNonlinearPrograms) {
     EXPECT_NEAR(s.sol.y[0], 1 - r5, 1e-6);
 
     // The same objective over the half-plane x0 + x1 <= 1 is a QP: x* = (0, 1), dual -2.
-    nl_spec q = p;
+    nl_model q = p;
     q.rows[0].expr.clear();
     q.rows[0].lin = {{0, 1.0}, {1, 1.0}};
     const std::string qstem = write_nl(dir, "half", q);
@@ -123,7 +124,7 @@ TEST(AmplSolve, EvaluationFailures) {
     const std::string dir = scratch_dir("ampl-eval");
     // min x0 - log(x0), no bounds, started at 10: the first full step leaves the domain of
     // log, the step is halved until it can be evaluated; the minimum is at x0 = 1.
-    nl_spec p;
+    nl_model p;
     p.n = 1;
     p.nnl = 1;
     nl_objective o;
@@ -147,11 +148,19 @@ TEST(AmplSolve, EvaluationFailures) {
               std::string::npos)
         << b.run.out;
     EXPECT_FALSE(b.sol.ok);
+
+    // A start where the objective overflows is the same failure, not a solve of NaNs.
+    p.x0 = {{0, 1e308}};
+    p.objs[0].expr = "o5\nv0\nn2\n";
+    const solved huge = solve(write_nl(dir, "hugestart", p));
+    EXPECT_EQ(huge.run.status, 1);
+    EXPECT_NE(huge.run.out.find("ORVA ERROR(50)"), std::string::npos) << huge.run.out;
+    EXPECT_FALSE(huge.sol.ok);
 }
 
 TEST(AmplSolve, LimitsAndTimingReport) {
     const std::string dir = scratch_dir("ampl-limits");
-    const std::string stem = write_nl(dir, "lp", lp_spec(true));
+    const std::string stem = write_nl(dir, "lp", lp_model(true));
     const solved none = solve(stem, "iterlim=0");
     EXPECT_EQ(none.sol.code, 400);
     EXPECT_EQ(none.sol.message.rfind("ORVA 7.03: iteration limit (0 iterations", 0), 0u)
@@ -190,7 +199,7 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
     const std::string dir = scratch_dir("ampl-damaged");
     // min (x0-1)^2 + x1  s.t.  x0^2 + x1 <= 4,  x0 + x2 >= 1,  x2 <= 3, with x0^2 written
     // as (if x0 >= -100 then x0^2 else 0), so that the binary check walks a conditional.
-    nl_spec p;
+    nl_model p;
     p.n = 3;
     p.nnl = 1;
     nl_row c0, c1;
@@ -215,6 +224,13 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
         return at;
     }();
     text.insert(body, "S0 2 priority\n0 3\n2 1\nS5 1 lbd\n1 0.5\n");
+    // The objective's nonlinear part as a defined variable used by it alone (its kind is
+    // the objective's number after the constraints': 3).
+    const std::string obj_expr = "O0 0\no5\no0\nv0\nn-1\nn2\n";
+    const size_t at_obj = text.find(obj_expr);
+    ASSERT_NE(at_obj, std::string::npos);
+    text.replace(at_obj, obj_expr.size(), "V3 0 3\no5\no0\nv0\nn-1\nn2\nO0 0\nv3\n");
+    text.replace(text.find(" 0 0 0 0 0\n", text.find(" 0 0\n", text.find("\n 4 2\n"))), 11, " 0 0 0 0 1\n");
     {
         const std::string stem = dir + "/intact";
         {
@@ -269,6 +285,16 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
         {first("r") + 1, "", "9 1", "bad line"},                // an unknown bound type
         {first("S0") + 1, "", "7 3", "bad line"},               // a suffix value of no variable
         {first("S5"), "", "S5 9 lbd", "bad line"},              // more suffix values than constraints
+        {first("V3"), "", "V3 0 1", "bad line"},                // defined variable of another kind
+        {first("V3"), "", "V3 0 0", "bad line"},
+        {9, "", " 0 0 1 0 0", "bad line"},                      // its count moved to another kind
+        {4, "", " 1 1 0", "bad line"},                          // x0 not counted nonlinear in the objective
+        {7, "", " 4 3", "bad line"},                            // more gradient entries announced than given
+        {first("O0"), "", "O0 7", "bad line"},                  // neither minimise nor maximise
+        {first("O0"), "", "O0 -1", "bad line"},
+        {1, "", " 4294967299 2 1 0 0", "bad line"},             // a count that wraps around to 3
+        {first("b") + 1, "", "0 nan 10", "not a number"},       // a bound that is not a number
+        {first("J1") + 1, "", "0 inf", "not a finite number"},  // an infinite coefficient
     };
     // Each damage in the text form and in the binary form (where the segments' faults are
     // reported with a byte offset).
@@ -283,16 +309,27 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
         EXPECT_NE((s.run.out + s.run.err).find(expect), std::string::npos) << what << "\n" << s.run.out << s.run.err;
         EXPECT_FALSE(s.sol.ok) << what;
     };
+    // Each text form, then in the binary forms (where a segment's fault is reported at a byte).
+    auto refused_all = [&](const std::string &t, const std::string &expect, const std::string &what) {
+        refused(t, expect, what);
+        const std::string bexpect = expect == "bad line" ? "at byte" : expect;
+        refused(nl_binary(t), bexpect, what + " (binary)");
+        refused(nl_binary(t, true), bexpect, what + " (binary, other byte order)");
+    };
     for (const damage &d : cases) {
         ASSERT_GE(d.line, 0);
         std::vector<std::string> l = orig;
         l[d.line] = d.with;
         std::string t;
         for (const std::string &s : l) t += s + "\n";
-        const std::string what = "line " + std::to_string(d.line) + " -> " + d.with;
-        refused(t, d.expect, what);
-        refused(nl_binary(t), d.line < 10 ? "bad header" : "at byte", what + " (binary)");
-        refused(nl_binary(t, true), d.line < 10 ? "bad header" : "at byte", what + " (binary, other byte order)");
+        refused_all(t, d.expect, "line " + std::to_string(d.line) + " -> " + d.with);
+    }
+    // Cut short before any of its segments, the file lacks what its header announces.
+    std::string prefix;
+    for (size_t i = 0; i < orig.size(); ++i) {
+        if (i >= 10 && std::string("CLOVSrbkJGx").find(orig[i][0]) != std::string::npos)
+            refused_all(prefix, "bad line", "cut before line " + std::to_string(i));
+        prefix += orig[i] + "\n";
     }
 
     // The intact problem in the binary form solves as the text does; cut short before its
@@ -320,13 +357,14 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
 }
 
 // The ASL does not check its writes of the .sol file: a file cut short (here by a file
-// size limit, as a full disk would) must end the run with status 2 and a message, not
-// with a normal exit.  The same run with room for the file is complete and reads back.
+// size limit, as a full disk would, without the limit's signal ending the run) or a device
+// that refuses the writes must end the run with status 2 and a message, not with a normal
+// exit.  The same run with room for the file is complete and reads back.
 TEST(AmplSolve, SolutionFileCutShortIsReported) {
     const std::string dir = scratch_dir("ampl-solfile");
     // min sum (j+1) x_j  s.t.  sum x_j >= 1,  0 <= x_j <= 10, 300 variables: the .sol file
     // holds 301 values, well over 1024 bytes in either form.
-    nl_spec p;
+    nl_model p;
     p.n = 300;
     nl_row r;
     nl_objective o;
@@ -350,8 +388,7 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
         // output, which stays well below it.
         auto limited = [&](int blocks) {
             std::remove((stem + ".sol").c_str());
-            return run("trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; exec " + orva_bin() + " " + stem +
-                       " -AMPL");
+            return run("ulimit -f " + std::to_string(blocks) + "; exec " + orva_bin() + " " + stem + " -AMPL");
         };
         const run_result cut = limited(1);
         EXPECT_EQ(cut.status, 2) << cut.out << cut.err;
@@ -364,4 +401,14 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
         ASSERT_EQ(sol.x.size(), 300u);
         EXPECT_NEAR(sol.x[0], 1.0, 1e-6);
     }
+    // A target that is no regular file, and the log, are checked as they are written.
+    std::remove((text_stem + ".sol").c_str());
+    ASSERT_EQ(symlink("/dev/full", (text_stem + ".sol").c_str()), 0);
+    const run_result full = run(orva_bin() + " " + text_stem + " -AMPL");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_NE(full.err.find("can't write " + text_stem + ".sol"), std::string::npos) << full.err;
+    std::remove((text_stem + ".sol").c_str());
+    const run_result log = run(orva_bin() + " " + text_stem + " -AMPL outlev=1 >/dev/full");
+    EXPECT_EQ(log.status, 2);
+    EXPECT_NE(log.err.find("can't write standard output"), std::string::npos) << log.err;
 }

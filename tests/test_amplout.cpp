@@ -10,6 +10,7 @@
 #include "testlp.h"
 
 #include "driver/ampl.h"
+#include "ipm/ipm.h"
 #include "lp/lp.h"
 
 using namespace orva;
@@ -18,8 +19,8 @@ using namespace orva::testing;
 namespace {
 
 // x0 + 2 x1 >= 2 (row 0), x0 - x1 <= 1 (row 1, negated by the intake), x >= 0.
-nl_spec two_rows(bool maximize) {
-    nl_spec p;
+nl_model two_rows(bool maximize) {
+    nl_model p;
     p.n = 2;
     nl_row r0, r1;
     r0.lin = {{0, 1.0}, {1, 2.0}};
@@ -74,7 +75,7 @@ TEST(ResultReturn, CodesAndMessages) {
         {5, 203, "primal and/or dual infeasible", false},
         {6, 210, "primal infeasible -- inconsistent equations", false},
         {7, 301, "primal unbounded", false},
-        {8, 302, "dual unbounded", false},
+        {8, 204, "primal infeasible (dual unbounded)", false},
         {9, 500, "resource limit", false},
         {14, 500, "resource limit", false},
         {20, 500, "resource limit", false},
@@ -90,6 +91,13 @@ TEST(ResultReturn, CodesAndMessages) {
                              std::string::npos;
         EXPECT_EQ(has_obj, e.objectives) << s.message;
     }
+    // Code 6 after the user answered the interrupt prompt: a stop he asked for.
+    interrupted = 1;
+    const sol_file stopped = result_of(stem, 6);
+    interrupted = 0;
+    EXPECT_EQ(stopped.code, 401);
+    EXPECT_EQ(stopped.message.rfind("ORVA 7.03: stopped at the user's interrupt (12 iterations", 0), 0u)
+        << stopped.message;
     const sol_file qp = result_of(stem, 0, 1);
     EXPECT_EQ(qp.message.rfind("ORVA 7.03: optimal solution (12 QP iterations, 0 evaluations)", 0), 0u)
         << qp.message;

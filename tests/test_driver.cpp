@@ -23,8 +23,8 @@ const std::vector<std::string> keywords = {
 std::string orva_bin() { return bin("orva"); }
 
 // A small LP: min x0 + x1 s.t. x0 + 2 x1 >= 2, x >= 0.
-nl_spec small_lp() {
-    nl_spec p;
+nl_model small_lp() {
+    nl_model p;
     p.n = 2;
     nl_row r;
     r.lin = {{0, 1.0}, {1, 2.0}};
@@ -97,9 +97,29 @@ TEST(Driver, BadOptionsAndBadFilesEndWithStatusOne) {
     EXPECT_EQ(empty.status, 1) << empty.out << empty.err;
 }
 
+// A value that does not parse whole, wraps around, or lies outside what the setting takes
+// is refused before anything is solved, never read as 0 or as another number.
+TEST(Driver, OptionValuesAreCheckedWhole) {
+    const std::string dir = scratch_dir("driver-values");
+    const std::string stem = write_nl(dir, "lp", small_lp());
+    for (const char *word : {"iterlim", "iterlim=", "iterlim=4294967296", "maxit=2147483648", "maxit=5x",
+                             "timlim=", "inftol=-1", "inftol=nan", "steplen=2", "steplen=1", "bndpush=-2",
+                             "sigfig=61"}) {
+        std::remove((stem + ".sol").c_str());
+        const run_result r = run(orva_bin() + " " + stem + " -AMPL " + word);
+        EXPECT_EQ(r.status, 1) << word << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find(word), std::string::npos) << word << "\n" << r.err;
+        EXPECT_FALSE(std::ifstream(stem + ".sol")) << word;
+    }
+    for (const char *word : {"iterlim=2147483647", "steplen=0.5", "bndpush=-1", "sigfig=60"}) {
+        const run_result r = run(orva_bin() + " " + stem + " -AMPL " + word);
+        EXPECT_EQ(r.status, 0) << word << "\n" << r.out << r.err;
+    }
+}
+
 TEST(Driver, ComplementarityProblemsAreRefused) {
     const std::string dir = scratch_dir("driver-mpec");
-    nl_spec p = small_lp();
+    nl_model p = small_lp();
     nl_row cc;
     cc.lin = {{0, 1.0}};
     cc.complements = 1;  // x0 complements x1

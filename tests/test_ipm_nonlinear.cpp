@@ -188,15 +188,15 @@ int fail_always(LP *lp) {
 
 } // namespace
 
-TEST(IpmEvaluation, FailureAtTheInitialPointEndsWithError50) {
-    const child_result r = in_child([] {
-        LP *lp = make_lp(small_lp());
-        lp->verbose = 0;
-        lp->nl_update = fail_at_start;
-        return solvelp(lp);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "ORVA ERROR(50): cannot evaluate obj and/or constraint at initial solution \n\n");
+TEST(IpmEvaluation, FailureAtTheInitialPointIsError50) {
+    LP *lp = make_lp(small_lp());
+    lp->verbose = 0;
+    lp->nl_update = fail_at_start;
+    const std::optional<error> e = thrown_by([lp] { solvelp(lp); });
+    ASSERT_TRUE(e.has_value());
+    EXPECT_EQ(e->code(), 50);
+    EXPECT_EQ(e->output(), "ORVA ERROR(50): cannot evaluate obj and/or constraint at initial solution \n\n");
+    closelp(lp);
 }
 
 TEST(IpmEvaluation, FailureAtACandidateHalvesTheStep) {

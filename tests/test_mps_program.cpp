@@ -131,6 +131,56 @@ TEST_F(MpsProgram, ReportAndProblemFiles) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("cannot write file /dev/full"), std::string::npos) << r.err;
         EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6);
+        r = run(program() + " verbose=0 " + lp + " >/dev/full");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot write standard output"), std::string::npos) << r.err;
+    }
+    // A report that cannot even be opened (a folder) keeps the result lines too.
+    r = run(program() + " verbose=0 -o " + dir + " " + lp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write file " + dir), std::string::npos) << r.err;
+    EXPECT_NEAR(value_of(r.out, "primal objective"), 3.0, 1e-6) << r.out;
+}
+
+TEST_F(MpsProgram, PresolveLineReportAndSwitch) {
+    // SMALL with a column Z in [0, 1] that the singleton row ONE (Z >= 1) fixes at 1 and that
+    // takes one unit of CAP: the same optimum x = 1, y = 3, objective 4.
+    const std::string text = "NAME          PREP\nROWS\n" + line("N", "COST") + line("L", "CAP") + line("G", "DIFF") +
+                             line("G", "ONE") + "COLUMNS\n" + line("", "X", "COST", "-1.", "CAP", "1.") +
+                             line("", "X", "DIFF", "1.") + line("", "Y", "COST", "-2.", "CAP", "1.") +
+                             line("", "Y", "DIFF", "-1.") + line("", "Z", "COST", "1.", "CAP", "1.") +
+                             line("", "Z", "ONE", "1.") + "RHS\n" + line("", "RHS", "CAP", "5.", "DIFF", "-2.") +
+                             line("", "RHS", "ONE", "1.", "COST", "-10.") + "RANGES\n" + line("", "RNG", "DIFF", "5.") +
+                             "BOUNDS\n" + line("UP", "BND", "X", "3.") + line("LO", "BND", "Y", "-1.") +
+                             line("UP", "BND", "Z", "1.") + "ENDATA\n";
+    const std::string mps = mpstest::write_file(dir, "prep.mps", text);
+    const std::string rep = dir + "/prep.txt", sol = dir + "/prep.sol";
+    auto r = run(program() + " -p " + rep + " -o " + sol + " " + mps);
+    EXPECT_EQ(r.status, 0) << r.out;
+    // The summary before the log, the check after the solve, the message before the end.
+    const std::size_t at = r.out.find("presolve: removed 1 rows, 1 columns, 2 nonzeros (2 reductions) in ");
+    EXPECT_LT(at, r.out.find("Iter |")) << r.out;
+    EXPECT_NE(r.out.find("\npostsolve: primal residual "), std::string::npos);
+    EXPECT_NE(r.out.find("(within the tolerances)\n"), std::string::npos);
+    EXPECT_EQ(tail(r.out, 5).rfind("OPTIMAL SOLUTION FOUND\nprimal objective: ", 0), 0u) << r.out;
+    EXPECT_NEAR(value_of(r.out, "primal objective"), 4.0, 1e-6);
+    const std::string report = slurp(rep);
+    EXPECT_EQ(report.rfind("PRESOLVE REPORT PREP\n", 0), 0u) << report;
+    EXPECT_NE(report.find("row    ONE        pass   1  singleton row: gives column Z its lower bound"),
+              std::string::npos) << report;
+    EXPECT_NE(report.find("column Z          pass   1  fixed column: at 1"), std::string::npos) << report;
+    // The solution report shows the problem as read: Z at 1 and the row ONE with its dual.
+    const std::string out = slurp(sol);
+    EXPECT_NE(out.find("       2    Z          1.000000e+00"), std::string::npos) << out;
+    EXPECT_NE(out.find("       2    ONE        2.500000e+00   1.000000e+00"), std::string::npos) << out;
+    EXPECT_EQ(out.find("OB\n"), std::string::npos) << out;
+
+    // Off by a word or a specs line: no presolve line, the same optimum.
+    const std::string specs = mpstest::write_file(dir, "nopre", "presolve 0\n");
+    for (const std::string &how : {std::string(" presolve=0 "), " -s " + specs + " "}) {
+        r = run(program() + how + mps);
+        EXPECT_EQ(r.out.find("presolve"), std::string::npos) << r.out;
+        EXPECT_NEAR(value_of(r.out, "primal objective"), 4.0, 1e-6) << r.out;
     }
 }
 
@@ -151,6 +201,11 @@ TEST_F(MpsProgram, MaximisationWrittenAndReadBack) {
     EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6);
     EXPECT_EQ(slurp(mps).rfind("MAX\nNAME", 0), 0u);
     r = run(program() + " verbose=0 " + mps);  // the MAX line keeps the sense
+    EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6) << r.out;
+    // So does a free-layout OBJSENSE section.
+    std::string objsense = slurp(neg);
+    objsense.insert(objsense.find("ROWS"), "OBJSENSE\n    MAX\n");
+    r = run(program() + " verbose=0 " + mpstest::write_file(dir, "sense.mps", objsense));
     EXPECT_NEAR(value_of(r.out, "primal objective"), -3.0, 1e-6) << r.out;
 }
 
@@ -188,7 +243,10 @@ TEST_F(MpsProgram, UsageAndFailures) {
     EXPECT_NE(r.err.find("at line 2"), std::string::npos) << r.err;
     r = run(program() + " -s " + dir + "/nospecs " + lp);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot open specs file"), std::string::npos);
+    EXPECT_NE(r.err.find("cannot read specs file"), std::string::npos);
+    r = run(program() + " -s " + dir + " " + lp);  // a folder
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot read specs file " + dir), std::string::npos) << r.err;
     r = run(program() + " -o");
     EXPECT_EQ(r.status, 1);
     // Data errors of the reader end the run with status 1 and their message.

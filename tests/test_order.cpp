@@ -175,7 +175,7 @@ TEST(Order, IdenticalColumnsAreNotMerged) {
 }
 
 TEST(Order, TiersDecideWhichKindGoesFirst) {
-    random_spec r{30, 50, 0.08};
+    random_shape r{30, 50, 0.08};
     r.seed = 77;
     LP *lp = make_lp(random_problem(r));
     std::vector<int> bnd(50, 8);
@@ -232,7 +232,7 @@ TEST(Order, TiersDecideWhichKindGoesFirst) {
 }
 
 TEST(Order, AutomaticThresholdWithNoTarget) {
-    random_spec r{10, 10, 0.3};
+    random_shape r{10, 10, 0.3};
     LP *lp = make_lp(random_problem(r));
     finish_lp(lp);  // no free variables: t = 0 under the dual priority
     lp->verbose = 0;
@@ -304,7 +304,7 @@ TEST(Order, ColumnBlockingOfADenseSupernode) {
 
 TEST(Order, OneSidedQuadraticPatternIsHandledSafely) {
     // Q with only its lower triangle stored: the graph is made symmetric.
-    random_spec r{8, 12, 0.3, true};
+    random_shape r{8, 12, 0.3, true};
     dense_problem p = random_problem(r);
     for (int i = 0; i < 12; ++i)
         for (int j = i + 1; j < 12; ++j) p.Q[i][j] = 0.0;
@@ -376,7 +376,7 @@ TEST(Order, EliminationReplaysOnDenseRowsAndLongRuns) {
     // rows' lists are long and lose entries at almost every step, and large cliques
     // form late.  The order and the structure must agree with a plain replay.
     for (unsigned seed = 1; seed <= 3; ++seed) {
-        random_spec r;
+        random_shape r;
         r.m = 60;
         r.n = 260;
         r.density = 0.015;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "ipm_testutil.h"
@@ -131,7 +132,7 @@ TEST(Record, BorrowedArraysStayTheLendersOwn) {
     closelp(lp);
 }
 
-TEST(Record, AllocationFailureNamesTheArrayAndEndsWithStatusOne) {
+TEST(Record, AllocationFailureNamesTheArrayAndReturnsToTheCaller) {
     // Zero-length blocks are valid, never null.
     int *z = xmalloc<int>("iwork", "m", 0);
     ASSERT_NE(z, nullptr);
@@ -143,27 +144,42 @@ TEST(Record, AllocationFailureNamesTheArrayAndEndsWithStatusOne) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(c[i], 0.0);
     xfree(c);
 
-    // A request no machine can hold (elements of a megabyte, so the byte count stays in
-    // range): the message names the array, its length expression and count, and the element
-    // type, without a line feed; the process ends with status 1.
+    // Requests no machine can hold (elements of a megabyte, so the byte count stays in
+    // range): the message names the operation, the array, its length expression and
+    // count, and the element type, without a line feed; a failed resize leaves the block.
     using megabyte = std::array<char, 1 << 20>;
-    const child_result m = in_child([] {
-        xmalloc<megabyte>("dx", "n", 2000000000, "double");
-        return 0;
-    });
-    EXPECT_EQ(m.status, 1);
-    EXPECT_EQ(m.out, "MALLOC(dx,n=2000000000,double): cannot allocate space");
-    const child_result r = in_child([] {
-        megabyte *p = xmalloc<megabyte>("x_k", "n", 1, "double");
-        xrealloc<megabyte>(p, "x_k", "n", 2000000000, "double");
-        return 0;
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "REALLOC(x_k,n=2000000000,double): cannot reallocate space");
-    const child_result cz = in_child([] {
-        xcalloc<megabyte>("colhisto", "n+m+1", 2000000001, "int");
-        return 0;
-    });
-    EXPECT_EQ(cz.status, 1);
-    EXPECT_EQ(cz.out, "CALLOC(colhisto,n+m+1=2000000001,int): cannot allocate space");
+    megabyte *kept = xmalloc<megabyte>("x_k", "n", 1, "double");
+    const struct {
+        std::function<void()> call;
+        const char *message;
+    } cases[] = {
+        {[] { xmalloc<megabyte>("dx", "n", 2000000000, "double"); },
+         "MALLOC(dx,n=2000000000,double): cannot allocate space"},
+        {[kept] { xrealloc<megabyte>(kept, "x_k", "n", 2000000000, "double"); },
+         "REALLOC(x_k,n=2000000000,double): cannot reallocate space"},
+        {[] { xcalloc<megabyte>("colhisto", "n+m+1", 2000000001, "int"); },
+         "CALLOC(colhisto,n+m+1=2000000001,int): cannot allocate space"},
+    };
+    for (const auto &c : cases) {
+        const std::optional<error> e = thrown_by(c.call);
+        ASSERT_TRUE(e.has_value()) << c.message;
+        EXPECT_EQ(e->kind(), error_kind::allocation);
+        EXPECT_EQ(e->code(), 0);
+        EXPECT_EQ(e->output(), c.message);
+        EXPECT_EQ(e->status(), 1);
+    }
+    std::free(kept);
+
+    // One inside a solve (the initial-point hook asks for too much): the solve's storage
+    // goes on the way out and the record stays valid for closelp.
+    LP *lp = make_lp(small_lp());
+    lp->verbose = 0;
+    lp->init = [](LP *rec) {
+        deflt_init(rec);
+        xmalloc<megabyte>("start", "n", 2000000000, "double");
+    };
+    const std::optional<error> e = thrown_by([lp] { solvelp(lp); });
+    ASSERT_TRUE(e.has_value());
+    EXPECT_EQ(e->output(), "MALLOC(start,n=2000000000,double): cannot allocate space");
+    closelp(lp);
 }

@@ -57,6 +57,26 @@ TEST(SolveLP, SmallLinearProgram) {
     EXPECT_NEAR(s.dual_obj, -2.8, 1e-7);
 }
 
+TEST(SolveLP, EachSolveFactorsItsOwnPattern) {
+    // Two problems with the same sizes and counts of entries but other patterns, the
+    // first record still open: the second solve orders and factors its own matrix.
+    dense_problem a;
+    a.m = a.n = 3;
+    a.A = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    a.b = {1, 2, 3};
+    a.r = {inf, inf, inf};
+    a.c = {1, 1, 1};
+    dense_problem b = a;
+    b.A = {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}};
+    LP *first = make_lp(a);
+    first->verbose = 0;
+    ASSERT_EQ(solvelp(first), 0);
+    const solved s = run_solve(b);
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {2, 3, 1}, 1e-6);
+    closelp(first);
+}
+
 TEST(SolveLP, MaximisationKeepsPointAndDualsOfTheMinimisedObjective) {
     // max x1 + x2 over the same region: the method minimises max*(c'x), so x and y are
     // those of the minimisation above while the objective value keeps its own sign.

@@ -132,6 +132,11 @@ TEST_F(Specs, SpecsFileStopsAtTheFirstBadLine) {
     EXPECT_EQ(find("sigfig")->ival, 6);
     EXPECT_EQ(find("verbose")->ival, 2);
     EXPECT_EQ(rd_specs("/nonexistent/specs"), -1);
+    EXPECT_EQ(rd_specs("/"), -1);  // a folder is no file to read
+    // A NUL byte does not make the line look long and swallow the next one.
+    EXPECT_EQ(rd_specs(specs_file("sigfig 7" + std::string(1, '\0') + "\nverbose 3\n").c_str()), 0);
+    EXPECT_EQ(find("sigfig")->ival, 7);
+    EXPECT_EQ(find("verbose")->ival, 3);
 }
 
 TEST_F(Specs, OptionStrings) {
@@ -145,6 +150,19 @@ TEST_F(Specs, OptionStrings) {
     EXPECT_EQ(rd_opns("=3"), 0);
     EXPECT_EQ(rd_opns(""), 1);
     EXPECT_EQ(opns_failures(), 0);
+}
+
+TEST_F(Specs, NumbersThatWrapOrLieOutOfRangeAreRefused) {
+    for (const char *word : {"iterlim=4294967296", "maxit=2147483648", "steplen=2", "steplen=1", "sigfig=61"}) {
+        EXPECT_EQ(rd_opns(word), 0) << word;
+        std::string line = word;  // the same as a specs file's line
+        line[line.find('=')] = ' ';
+        EXPECT_EQ(rd_specs(specs_file(line + "\n").c_str()), 1) << word;
+    }
+    EXPECT_EQ(find("iterlim")->ival, 500);
+    EXPECT_EQ(find("steplen")->rval, 0.95);
+    EXPECT_EQ(rd_opns("iterlim=2147483647 steplen=0.5"), 1);
+    EXPECT_EQ(find("iterlim")->ival, 2147483647);
 }
 
 TEST_F(Specs, OneUnknownKeywordRefusesEveryLaterOne) {

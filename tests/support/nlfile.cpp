@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -52,7 +53,7 @@ void bound_line(std::ostream &o, double lo, double up) {
 }
 } // namespace
 
-std::string nl_text(const nl_spec &p) {
+std::string nl_text(const nl_model &p) {
     const int n = p.n, m = static_cast<int>(p.rows.size()), no = static_cast<int>(p.objs.size());
     int nlc = 0, nlo = 0, nranges = 0, neqns = 0, ncc = 0, nzc = 0, nzo = 0;
     for (const auto &r : p.rows) {
@@ -159,6 +160,17 @@ std::string nl_binary(const std::string &text, bool other_order) {
         while (is >> x) v.push_back(x);
         return v;
     };
+    // The numbers of a line as strtod reads them (so "inf" and "nan" too).
+    auto reals = [](const std::string &s) {
+        std::vector<double> v;
+        const char *p = s.c_str();
+        for (char *end = nullptr;; p = end) {
+            const double x = std::strtod(p, &end);
+            if (end == p) break;
+            v.push_back(x);
+        }
+        return v;
+    };
     std::vector<std::string> lines;
     while (std::getline(in, line)) lines.push_back(line);
     const std::vector<long long> dims = ints(lines.at(1));
@@ -179,12 +191,9 @@ std::string nl_binary(const std::string &text, bool other_order) {
     size_t i = 10;
     auto pair_lines = [&](long long count) {
         for (long long k = 0; k < count && i < lines.size(); ++k) {
-            std::istringstream is(lines[i++]);
-            long long j;
-            double v;
-            is >> j >> v;
-            i32(j);
-            f64(v);
+            const std::vector<double> v = reals(lines[i++]);
+            i32(static_cast<long long>(v.at(0)));
+            f64(v.size() > 1 ? v[1] : 0.0);
         }
     };
     while (i < lines.size()) {
@@ -242,8 +251,8 @@ std::string nl_binary(const std::string &text, bool other_order) {
                     i32(a);
                     i32(b);
                 } else {
-                    double x;
-                    while (is >> x) f64(x);
+                    const std::vector<double> x = reals(lines[i - 1]);
+                    for (size_t k2 = 1; k2 < x.size(); ++k2) f64(x[k2]);
                 }
             }
             break;
@@ -252,14 +261,14 @@ std::string nl_binary(const std::string &text, bool other_order) {
         case 'v': out += 'v'; i32(v.at(0)); break;
         case 'n': out += 'n'; f64(std::stod(l.substr(1))); break;
         default:
-            if (std::isdigit(static_cast<unsigned char>(t))) i32(v.at(0));  // an operand count
+            if (std::isdigit(static_cast<unsigned char>(t))) i32(ints(l).at(0));  // an operand count
             break;
         }
     }
     return out;
 }
 
-std::string write_nl(const std::string &dir, const std::string &stem, const nl_spec &p) {
+std::string write_nl(const std::string &dir, const std::string &stem, const nl_model &p) {
     const std::string path = dir + "/" + stem;
     std::ofstream f(path + ".nl", std::ios::binary);
     f << nl_text(p);

@@ -2,9 +2,12 @@
 // the programs of the build.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "lp/error.h"
 #include "lp/lp.h"
 
 namespace orva::testing {
@@ -39,6 +42,16 @@ std::string bin(const std::string &program);
 // A fresh empty folder for a test's files, removed when the test program ends (kept
 // when ORVA_KEEP_SCRATCH is set).
 std::string scratch_dir(const std::string &tag);
+
+// The library error that `body` throws, or nothing when it returns.
+inline std::optional<error> thrown_by(const std::function<void()> &body) {
+    try {
+        body();
+    } catch (const error &e) {
+        return e;
+    }
+    return std::nullopt;
+}
 
 // Whether the public test data is present (../shared/data next to the project).
 bool have_shared_data();
