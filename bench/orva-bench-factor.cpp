@@ -276,7 +276,7 @@ int main(int argc, char **argv) {
         const double eps = v.epsdiag, qsign = -static_cast<double>(lp->max);
         std::vector<double> dg(n + m);
         for (int j = 0; j < n; ++j) dg[j] = -std::max(Dn[j] + lp->pert_primal, eps);
-        for (int i = 0; i < m; ++i) dg[n + i] = std::max(Dm[i] + lp->pert_dual, eps);
+        for (int i = 0; i < m; ++i) dg[n + i] = std::max(Dm[i] + lp->pert_dual, v.epsrow);
         auto put = [&K](int r, int c, double x) {
             K.row.push_back(std::max(r, c) + 1);
             K.col.push_back(std::min(r, c) + 1);

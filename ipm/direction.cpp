@@ -238,19 +238,21 @@ struct iterate_view {
 };
 
 // Row i's part of the measures: its primal violation, the dual violation of a
-// one-sided row's y, and its complementarity; bax = b - Ax.
+// one-sided row's y, and its terms of the gap; bax = b - Ax.  An equality row has no
+// complementarity, but y times its residual still moves the objective.
 inline void row_measures(const iterate_view &I, int i, double bax, measures &M) {
     M.bnorm2 += I.b[i] * I.b[i];
     if (I.rng[i] == ONESIDED) {
         raise_to(M.pmax, bax);
         raise_to(M.dmax, -I.y[i]);
-        M.compl_sum += std::fabs(I.y[i] * bax);
+        M.gap += std::fabs(I.y[i] * bax);
     } else if (I.r[i] == 0) {
         raise_to(M.pmax, std::fabs(bax));
+        M.gap += std::fabs(I.y[i] * bax);
     } else {
         raise_to(M.pmax, bax);
         raise_to(M.pmax, -bax - I.r[i]);
-        M.compl_sum += std::fabs((I.y[i] + I.q[i]) * bax) + std::fabs(I.q[i] * (-bax - I.r[i]));
+        M.gap += std::fabs((I.y[i] + I.q[i]) * bax) + std::fabs(I.q[i] * (-bax - I.r[i]));
     }
 }
 
@@ -263,6 +265,7 @@ void row_residuals(run &R, measures *M) {
     for (int i = 0; i < R.m; ++i) {
         const int cls = I.rng[i];
         if (!(cls & HAS_W)) {
+            if (M) M->gap += std::fabs(I.y[i] * rho[i]);  // a free row's y still enters A'y
             rho[i] = 0.0;
             continue;
         }
@@ -304,25 +307,30 @@ void row_sums(const run &R, resid_sums &S) {
 }
 
 // Variable j's part of the measures: the dual violation of its reduced cost sig, the
-// violation of its bounds and its complementarity.
+// violation of its bounds and its terms of the gap: the complementarity of its bounds
+// and x times what is left of sig once the bound duals have taken their share.
 inline void column_measures(const iterate_view &I, int j, double sig, measures &M) {
     const double *x = I.x, *l = I.l, *u = I.u, *z = I.z, *s = I.s;
     switch (I.bnd[j]) {
-    case FREE: raise_to(M.dmax, std::fabs(sig)); break;
+    case FREE:
+        raise_to(M.dmax, std::fabs(sig));
+        M.gap += std::fabs(x[j] * sig);
+        break;
     case LOWER:
         raise_to(M.dmax, -sig);
         raise_to(M.pmax, l[j] - x[j]);
-        M.compl_sum += std::fabs(z[j] * (l[j] - x[j]));
+        M.gap += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(x[j] * (sig - z[j]));
         break;
     case UPPER:
         raise_to(M.dmax, sig);
         raise_to(M.pmax, x[j] - u[j]);
-        M.compl_sum += std::fabs(s[j] * (u[j] - x[j]));
+        M.gap += std::fabs(s[j] * (u[j] - x[j])) + std::fabs(x[j] * (sig + s[j]));
         break;
     case BOXED:
         raise_to(M.pmax, l[j] - x[j]);
         raise_to(M.pmax, x[j] - u[j]);
-        M.compl_sum += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(s[j] * (u[j] - x[j]));
+        M.gap += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(s[j] * (u[j] - x[j])) +
+                 std::fabs(x[j] * (sig - z[j] + s[j]));
         break;
     default: break;
     }
@@ -384,8 +392,7 @@ void column_residuals(run &R, resid_sums &S, measures *M) {
         if (M) column_measures(I, j, sig, *M);
         column_residual(I, V, j, sig, S);
         // Any reduced cost of a boxed variable splits into its two bound duals; what
-        // must vanish is the residual of that split, else the complementarity sum says
-        // nothing about the gap.
+        // must vanish is the residual of that split.
         if (M && I.bnd[j] == BOXED) raise_to(M->dmax, std::fabs(V.sigma[j]));
     }
     if (M) M->cqnorm = std::sqrt(cq2);

@@ -1,10 +1,13 @@
 // The interior-point iteration: measures, iteration log, stopping rule, limits, result.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ipm/ipm.h"
 #include "ipm/solver.h"
+#include "linalg/kernels.h"
 #include "lp/lp.h"
 
 namespace orva {
@@ -30,6 +33,126 @@ const char *const result_messages[15] = {
 namespace ipm {
 
 namespace {
+
+// A row without entries reads 0 whatever x is.  Returns the first such row whose sides
+// keep 0 out by more than the feasibility tolerance allows (the stopping test measures
+// that violation relative to |b| + 1, so it could never pass), or -1.
+int unsatisfiable_empty_row(const run &R) {
+    const LP *lp = R.lp;
+    for (int i = 0; i < R.m; ++i) {
+        const int cls = lp->rngmark[i];
+        if (!(cls & HAS_W) || lp->kAt[i + 1] != lp->kAt[i]) continue;
+        double miss = lp->b[i];  // 0 below the lower side
+        if (cls == RANGE) miss = std::max(miss, -(lp->b[i] + lp->r[i]));  // or above the upper one
+        if (miss > lp->inftol * (R.bnorm + 1)) return i;
+    }
+    return -1;
+}
+
+// Rays at the iteration limit.  A linear program that is infeasible or unbounded makes
+// its iterate grow without bound along a certificate: x along a direction d with Ad
+// feasible for the rows' sides at infinity, d within the bounds' sides and c'd < 0 (the
+// objective falls without end), or the multipliers along a direction with A'y + z - s = 0
+// and b'y - r'q + l'z - u's > 0 (the dual objective rises without end).  Both are looked
+// for once the iterate has grown 1e8 times beyond the data, with relative tolerance 1e-6.
+constexpr double RAY_GROWTH = 1e8, RAY_TOL = 1e-6;
+
+// Largest finite side or bound, and largest |A| and |c|.
+struct data_scale {
+    double sides = 0, amax = 0, cmax = 0;
+};
+data_scale scale_of(const run &R) {
+    const LP *lp = R.lp;
+    data_scale d;
+    auto side = [&d](double v) {
+        if (std::isfinite(v)) d.sides = std::max(d.sides, std::fabs(v));
+    };
+    for (int i = 0; i < R.m; ++i)
+        if (lp->rngmark[i] & HAS_W) {
+            side(lp->b[i]);
+            if (lp->rngmark[i] == RANGE) side(lp->b[i] + lp->r[i]);
+        }
+    for (int j = 0; j < R.n; ++j) {
+        if (lp->bndmark[j] & (LOWER | BOXED)) side(lp->l[j]);
+        if (lp->bndmark[j] & (UPPER | BOXED)) side(lp->u[j]);
+        d.cmax = std::max(d.cmax, std::fabs(lp->c[j]));
+    }
+    for (int k = 0; k < lp->kA[R.n]; ++k) d.amax = std::max(d.amax, std::fabs(lp->A[k]));
+    return d;
+}
+
+// Whether x has grown along a direction of unbounded descent.
+bool primal_ray(const run &R, const data_scale &d) {
+    const LP *lp = R.lp;
+    double X = 0;
+    for (int j = 0; j < R.n; ++j) X = std::max(X, std::fabs(lp->x[j]));
+    if (!(X > RAY_GROWTH * (1 + d.sides))) return false;
+    const double tx = RAY_TOL * X, ta = RAY_TOL * X * d.amax;
+    std::vector<double> Ax(R.m);
+    smx(R.m, R.n, lp->A, lp->kA, lp->iA, lp->x, Ax.data());
+    for (int i = 0; i < R.m; ++i) {
+        const int cls = lp->rngmark[i];
+        if (cls == RANGE && std::fabs(Ax[i]) > ta) return false;
+        if (cls == ONESIDED && Ax[i] < -ta) return false;
+    }
+    for (int j = 0; j < R.n; ++j) {
+        const int cls = lp->bndmark[j];
+        const double x = lp->x[j];
+        if ((cls == LOWER && x < -tx) || (cls == UPPER && x > tx) || (cls == BOXED && std::fabs(x) > tx))
+            return false;
+    }
+    return lp->max * dotprod(lp->c, lp->x, R.n) < -RAY_TOL * X * d.cmax;
+}
+
+// Whether the multipliers have grown along a direction of unbounded dual ascent.
+bool dual_ray(const run &R, const data_scale &d) {
+    const LP *lp = R.lp;
+    const int *rng = lp->rngmark, *bnd = lp->bndmark;
+    double S = 0;
+    for (int i = 0; i < R.m; ++i) {
+        S = std::max(S, std::fabs(lp->y[i]));
+        if (rng[i] == RANGE) S = std::max(S, lp->q[i]);
+    }
+    for (int j = 0; j < R.n; ++j) {
+        if (bnd[j] & (LOWER | BOXED)) S = std::max(S, lp->z[j]);
+        if (bnd[j] & (UPPER | BOXED)) S = std::max(S, lp->s[j]);
+    }
+    if (!(S > RAY_GROWTH * (1 + d.cmax))) return false;
+    const double ts = RAY_TOL * S;
+    for (int i = 0; i < R.m; ++i) {
+        if (rng[i] == ONESIDED && lp->y[i] < -ts) return false;
+        if (rng[i] == FREEROW && std::fabs(lp->y[i]) > ts) return false;
+    }
+    std::vector<double> Aty(R.n);
+    smx(R.n, R.m, lp->At, lp->kAt, lp->iAt, lp->y, Aty.data());
+    double gain = 0;
+    for (int i = 0; i < R.m; ++i) {
+        if (rng[i] & HAS_W) gain += lp->b[i] * lp->y[i];
+        if (rng[i] == RANGE) gain -= lp->r[i] * lp->q[i];
+    }
+    for (int j = 0; j < R.n; ++j) {
+        double r = Aty[j];
+        if (bnd[j] & (LOWER | BOXED)) r += lp->z[j], gain += lp->l[j] * lp->z[j];
+        if (bnd[j] & (UPPER | BOXED)) r -= lp->s[j], gain -= lp->u[j] * lp->s[j];
+        if (std::fabs(r) > ts * d.amax) return false;
+    }
+    return gain > ts * (1 + d.sides);
+}
+
+// Result of a linear program that reached the iteration limit: 7 (unbounded) or 8 (no
+// primal point: the dual is unbounded) when its iterate shows the ray and the other
+// side is feasible, 4 or 3 when only the ray's own verdict holds, 5 with both rays, else
+// 2.  Problems whose constraints a hook re-linearises keep 2.
+int limit_verdict(const run &R) {
+    const LP *lp = R.lp;
+    if (lp->qnz != 0 || !(lp->lincons != 0 || lp->nl_update == nl_update_dummy)) return 2;
+    const data_scale d = scale_of(R);
+    const bool pr = primal_ray(R, d), dr = dual_ray(R, d);
+    if (pr && dr) return 5;
+    if (pr) return lp->primal_inf <= lp->inftol ? 7 : 4;
+    if (dr) return lp->dual_inf <= lp->inftol ? 8 : 3;
+    return 2;
+}
 
 // Significant figures to which P and D agree.
 int significant_figures(double P, double D) {
@@ -169,7 +292,7 @@ int solvelp(LP *lp) {
             R.cqnorm = M.cqnorm;
             R.top = S;
             const double P = lp->primal_obj;
-            const double D = P - lp->max * M.compl_sum;
+            const double D = P - lp->max * M.gap;
 
             lp->elaptime = elapsed;
             lp->primal_inf = M.pmax / (R.bnorm + 1);
@@ -181,6 +304,16 @@ int solvelp(LP *lp) {
             if (lp->verbose >= 4) dump_data(R);
             if (lp->verbose >= 3) write_iterate(lp);
             if (lp->verbose != 0) log_line(lp, R.pcount, R.mcount);
+
+            if (lp->iter == 1) {
+                const int row = unsatisfiable_empty_row(R);
+                if (row >= 0) {
+                    if (lp->verbose >= 2)
+                        std::printf("row %s has no entries and cannot be satisfied\n", lp->rowlab[row]);
+                    result = 3;
+                    break;
+                }
+            }
 
             const int code = lp->st_rule(lp);
             if (code > 0) {
@@ -215,7 +348,7 @@ int solvelp(LP *lp) {
 
             const double now = cputimer();
             if (lp->iter >= lp->itnlim) {
-                result = 2;
+                result = limit_verdict(R);
                 break;
             }
             if (now > lp->timlim) {

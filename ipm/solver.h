@@ -40,7 +40,12 @@ struct measures {
     double pmax = 0, dmax = 0;   // largest primal and dual violations
     double bnorm2 = 0;           // |b|^2 over rows 1, 2
     double cqnorm = 0;           // |c + Qx|
-    double compl_sum = 0;        // complementarity sum S
+    // What separates the objective from the dual function of the multipliers,
+    // max (f - x'Qx/2) + b'y - r'q + l'z - u's: the pairs' complementarity, x times the
+    // dual residual and y times the primal one (equality and free rows included), each
+    // term counted by its size so that none can hide another.  It vanishes only where
+    // all three do.
+    double gap = 0;
 };
 
 // A work vector of the solve: a block allocated with its name in the failure message

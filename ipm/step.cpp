@@ -243,6 +243,13 @@ int take_step(run &R) {
     const double Delta0 = R.top.delta();
 
     const bool may_halve = lp->qnz > 0 && (lp->convex == 0 || lp->quadratic == 0);
+    // The merit comparison asks Psi to fall by a share of D0.  When the slope D0 was
+    // taken and is not negative, the direction does not descend Psi and no shorter step
+    // can pass: halving would only shrink the step ten times.  A quadratic program is its
+    // own model, so its direction is the Newton step of its optimality conditions and is
+    // taken without the comparison; other problems keep it (but see `futile` below), since
+    // their model may be wrong away from the point.
+    const bool merit_applies = Phi0 <= 1e-30 || D0 < 0 || lp->quadratic == 0;
     int M = 0, failures = 0;
     for (;;) {
         if (R.eqqp) ahp = ahd = 1.0;
@@ -264,7 +271,7 @@ int take_step(run &R) {
         const double Psi1 = lp->max * lp->primal_obj + mu * barrier(R);
         bool reject = false, grows = false;
         const double theta = pi > 1e-10 ? Phi0 - 1e-4 * Phi0 / ahp : 0.01 * Phi0;
-        if ((Phi1 != 0 && Phi1 > theta) || Phi1 == 0) {
+        if (((Phi1 != 0 && Phi1 > theta) || Phi1 == 0) && merit_applies) {
             // Along a direction on which the merit rises at first order (the primal-dual
             // direction at a point whose duals are far from their centred values), no
             // shorter step passes this comparison: Psi1 - Psi0 ~ slope/ahp stays above

@@ -548,7 +548,7 @@ void load_diagonal(factor_ws &ws, const LP *lp, const double *Dn, const double *
     const int n = ws.n, m = ws.m, N = n + m;
     const int *iperm = ws.iperm;
     double *diag = ws.diag;
-    const double eps = ws.epsdiag;
+    const double eps = ws.epsdiag, epsrow = ws.epsrow;
     const double *Q = lp->Q;
     const int *kQ = lp->qnz > 0 ? lp->kQ : nullptr, *iQ = lp->iQ;
     const double qsign = -static_cast<double>(lp->max);
@@ -558,7 +558,7 @@ void load_diagonal(factor_ws &ws, const LP *lp, const double *Dn, const double *
     }
     for (int i = 0; i < m; ++i) {
         const double a = Dm[i] + lp->pert_dual;
-        diag[iperm[n + i]] = a > eps ? a : eps;
+        diag[iperm[n + i]] = a > epsrow ? a : epsrow;
     }
     if (kQ)
         for (int j = 0; j < n; ++j)
@@ -713,11 +713,21 @@ void check_pivots(factor_ws &ws, const LP *lp) {
             if (col ? diag[p] > 0 : diag[p] < 0)
                 std::printf("nonconvex subproblem: diag[%4d] = %10.2e \n", p, diag[p]);
         }
-    double mindiag = std::numeric_limits<double>::infinity();
-    for (int p = 0; p < N; ++p) mindiag = std::min(mindiag, std::fabs(diag[p]));
-    if (mindiag < tiny_pivot) {
-        ws.epsdiag *= 10.0;
-        if (lp->verbose >= 2) std::printf("mindiag = %10.2e, epsdiag = %10.2e\n", mindiag, ws.epsdiag);
+    // A tiny pivot raises the floor of its own block.  A tiny row pivot (rows nearly
+    // dependent) is no reason to raise the columns' floor: a column whose diagonal sits
+    // on that floor moves by its reduced cost over the floor, so a raised one holds back
+    // the steps that would fix those reduced costs.
+    double mincol = std::numeric_limits<double>::infinity(), minrow = mincol;
+    for (int p = 0; p < N; ++p) {
+        double &mn = ws.perm[p] < n ? mincol : minrow;
+        mn = std::min(mn, std::fabs(diag[p]));
+    }
+    if (mincol < tiny_pivot || minrow < tiny_pivot) {
+        if (mincol < tiny_pivot) ws.epsdiag *= 10.0;
+        if (minrow < tiny_pivot) ws.epsrow *= 10.0;
+        if (lp->verbose >= 2)
+            std::printf("mindiag = %10.2e, epsdiag = %10.2e\n", std::min(mincol, minrow),
+                        mincol < tiny_pivot ? ws.epsdiag : ws.epsrow);
     }
     if (lp->verbose == 2 && ws.ndep > 0)
         std::printf("     dep rows:    %d, more info: verbose=3, orva_auxfiles=rc\n", ws.ndep);
@@ -861,6 +871,7 @@ factor_view factorization::view() const {
     v.tmpsiz = ws.tmpsiz;
     v.ndep = ws.ndep;
     v.epsdiag = ws.epsdiag;
+    v.epsrow = ws.epsrow;
     v.arith_ops = ws.arith_ops;
     v.window = ws.window;
     v.dense = ws.dense;

@@ -22,7 +22,8 @@ struct factor_view {
     int lnz = 0;
     long long tmpsiz = 0;
     int ndep = 0;
-    double epsdiag = 0;          // the module's current copy
+    double epsdiag = 0;          // the module's current copy (the columns' floor)
+    double epsrow = 0;           // the rows' floor
     double arith_ops = 0;
     int window = 0;              // size of the dense window
     int dense = 0;               // dense threshold in force

@@ -17,6 +17,9 @@ namespace detail {
 struct factor_ws {
     // Settings copied from the record at the start of each symbolic phase.
     double epssol = 0, epsnum = 0, epsdiag = 0, stablty = 0;
+    // The floor of the rows' diagonal; it starts at epsdiag and each floor is raised
+    // apart, by the tiny pivots of its own block.
+    double epsrow = 0;
     int method = 1, dense = -1, pdf = 0, convex = 0;
 
     int n = 0, m = 0;          // sizes at the symbolic phase

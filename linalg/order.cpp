@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "linalg/factor_ws.h"
 #include "lp/alloc.h"
@@ -164,6 +165,7 @@ void copy_settings(factor_ws &W, const LP *lp) {
     W.epssol = lp->epssol;
     W.epsnum = lp->epsnum;
     W.epsdiag = lp->epsdiag;
+    W.epsrow = lp->epsdiag;
     W.stablty = lp->stablty;
     W.method = lp->method;
     W.dense = lp->dense;
@@ -249,14 +251,51 @@ void build_graph(graph &G, const factor_ws &W, const LP *lp) {
     G.row_count = std::move(rstart);
 }
 
+// Row counts of the groups of columns that Q couples (the connected parts of the graph
+// of Q's off-diagonal entries): for each group, the number of distinct rows of A in its
+// columns.  Without Q, one group per column with that column's count.
+std::vector<int> column_group_rows(const LP *lp, int n, int m) {
+    const int *kA = lp->kA, *iA = lp->iA;
+    const int *kQ = lp->qnz > 0 ? lp->kQ : nullptr, *iQ = lp->iQ;
+    std::vector<int> parent(n);
+    for (int j = 0; j < n; ++j) parent[j] = j;
+    auto root = [&parent](int j) {
+        while (parent[j] != j) j = parent[j] = parent[parent[j]];
+        return j;
+    };
+    if (kQ)
+        for (int j = 0; j < n; ++j)
+            for (int k = kQ[j]; k < kQ[j + 1]; ++k)
+                if (iQ[k] >= 0 && iQ[k] < n) parent[root(iQ[k])] = root(j);
+    // The columns of each group together (a counting sort by root), then each group's
+    // distinct rows, marked with the group's number.
+    std::vector<int> start(n + 1, 0), cols(n);
+    for (int j = 0; j < n; ++j) ++start[root(j) + 1];
+    for (int j = 0; j < n; ++j) start[j + 1] += start[j];
+    std::vector<int> next(start.begin(), start.end() - 1);
+    for (int j = 0; j < n; ++j) cols[next[root(j)]++] = j;
+    std::vector<int> groups, mark(m, -1);
+    for (int g = 0; g < n; ++g) {
+        if (start[g + 1] == start[g]) continue;
+        int c = 0;
+        for (int p = start[g]; p < start[g + 1]; ++p)
+            for (int k = kA[cols[p]]; k < kA[cols[p] + 1]; ++k)
+                if (mark[iA[k]] != g) mark[iA[k]] = g, ++c;
+        groups.push_back(c);
+    }
+    return groups;
+}
+
 // The ordering priority: from the fill estimates of eliminating all columns first
-// (primal) or all rows first (dual), unless the settings chose one.
+// (primal) or all rows first (dual), unless the settings chose one.  Columns that Q
+// couples are eliminated together: their rows become one clique, so the primal estimate
+// counts each group of coupled columns as one column with the union of their rows
+// (without off-diagonal entries in Q every group is a single column).
 void choose_priority(factor_ws &W, const LP *lp, const graph &G, int verbose) {
     const int n = G.n, m = G.m;
-    const int *kA = lp->kA;
     double pp = 1.0, pd = 1.0;
-    for (int j = 0; j < n; ++j) {
-        const double t = (kA[j + 1] - kA[j]) / (m + 1.0);
+    for (const int c : column_group_rows(lp, n, m)) {
+        const double t = c / (m + 1.0);
         pp *= 1.0 - t * t;
     }
     for (int i = 0; i < m; ++i) {
@@ -269,8 +308,13 @@ void choose_priority(factor_ws &W, const LP *lp, const graph &G, int verbose) {
         std::printf("primal fillin estimate: %10.0f\n", primal);
         std::printf("dual   fillin estimate: %10.0f\n\n", dual);
     }
+    // Columns may go first when their block is definite: the problem is asserted convex,
+    // or it is linear (no Q), which is convex whatever the assertion says, or it is a
+    // quadratic program, whose column pivots the perturbation search keeps negative
+    // either way.
+    const bool definite = W.convex != 0 || !(lp->qnz > 0 && lp->kQ) || lp->quadratic != 0;
     if (W.pdf == 0) {
-        if (3.0 * dual >= primal && W.convex != 0) {
+        if (3.0 * dual >= primal && definite) {
             W.pdf = 1;
             if (verbose >= 3) std::printf("Ordering priority favors PRIMAL\n");
         } else {

@@ -324,6 +324,26 @@ TEST(Factor, TinyPivotRaisesEpsdiagUntilClosed) {
     EXPECT_EQ(factor_info().diag[factor_info().iperm[1]], -1e-15);
     inv_clo();
     closelp(lp);
+
+    // A tiny row pivot raises the rows' floor only: the columns keep theirs.
+    dense_problem q;
+    q.m = 2;
+    q.n = 1;
+    q.A = {{1.0}, {0.0}};
+    LP *rows = make_lp(q);
+    finish_lp(rows);
+    rows->epsdiag = 1e-15;
+    rows->verbose = 0;
+    std::vector<double> Dn2{1.0}, Dm2{1.0, 0.0};
+    inv_num(rows, Dn2.data(), Dm2.data());
+    v = factor_info();
+    EXPECT_DOUBLE_EQ(v.epsrow, 1e-14);
+    EXPECT_DOUBLE_EQ(v.epsdiag, 1e-15);
+    inv_num(rows, Dn2.data(), Dm2.data());
+    v = factor_info();
+    EXPECT_DOUBLE_EQ(v.diag[v.iperm[2]], 1e-14);
+    inv_clo();
+    closelp(rows);
 }
 
 TEST(Factor, StatusesAndPivotSigns) {

@@ -46,18 +46,54 @@ TEST(Order, MessagesAndStatisticsOfASmallProblem) {
     EXPECT_EQ(v.nsuper, 4);
     expect_structure_sound(3, 2);
     inv_clo();
-    // Without the convexity assertion the automatic priority is the dual one.
+    // A linear problem is convex without the assertion; a quadratic one without it
+    // gets the dual priority.
     lp->convex = 0;
-    const std::string out2 = factor_output(lp, {1, 1, 1}, {1, 1});
+    EXPECT_NE(factor_output(lp, {1, 1, 1}, {1, 1}).find("favors PRIMAL\n"), std::string::npos);
+    inv_clo();
+    p.Q = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    LP *qp = make_lp(p);
+    finish_lp(qp);
+    qp->verbose = 3;
+    const std::string out2 = factor_output(qp, {1, 1, 1}, {1, 1});
     EXPECT_NE(out2.find("Ordering priority favors DUAL\n"), std::string::npos);
     EXPECT_EQ(factor_info().pdf, 2);
     inv_clo();
+    // A quadratic program: the perturbation search keeps its column pivots negative.
+    qp->quadratic = 1;
+    EXPECT_NE(factor_output(qp, {1, 1, 1}, {1, 1}).find("favors PRIMAL\n"), std::string::npos);
+    inv_clo();
+    closelp(qp);
     // A given priority is used without a message; nothing is printed below verbose 2.
     lp->pdf = 1;
     lp->verbose = 1;
     EXPECT_EQ(factor_output(lp, {1, 1, 1}, {1, 1}), "");
     inv_clo();
     closelp(lp);
+}
+
+TEST(Order, ColumnsThatQCouplesCountAsOneInThePrimalEstimate) {
+    // Three columns with a row each.  With a diagonal Q the primal estimate is that of
+    // three one-row columns; when Q couples them they go as one column of three rows, and
+    // the estimate (now above three times the dual one) turns the priority to the rows.
+    dense_problem p;
+    p.m = 3;
+    p.n = 3;
+    p.A = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    p.Q = {{2, 0, 0}, {0, 2, 0}, {0, 0, 2}};
+    for (const bool coupled : {false, true}) {
+        if (coupled) p.Q = {{2, 1, 0}, {1, 2, 1}, {0, 1, 2}};
+        LP *lp = make_lp(p);
+        finish_lp(lp);
+        lp->convex = 1;
+        lp->verbose = 3;
+        const std::string out = factor_output(lp, {1, 1, 1}, {1, 1, 1});
+        EXPECT_NE(out.find(coupled ? "primal fillin estimate:          3\n" : "primal fillin estimate:          1\n"),
+                  std::string::npos) << out;
+        EXPECT_EQ(factor_info().pdf, coupled ? 2 : 1);
+        inv_clo();
+        closelp(lp);
+    }
 }
 
 TEST(Order, MethodZeroKeepsTheNaturalOrder) {

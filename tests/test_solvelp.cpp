@@ -3,6 +3,7 @@
 // stopping-rule protocol, and degenerate sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -195,6 +196,70 @@ TEST(SolveLP, EqualityQPInFreeVariablesTakesNewtonSteps) {
     EXPECT_NEAR(s.obj, -0.75, 1e-9);
 }
 
+TEST(SolveLP, ResidualsThatMoveTheObjectiveKeepTheIterationGoing) {
+    // min x2^2/2 + x3^2/2 + x4^2/2 + 1000 x4 s.t. x1 + x2 = 1e6, x3 + x4 = 1, x free;
+    // optimum x = (1e6, 0, 500.5, -499.5), objective -249499.75.  The start has no dual
+    // residual and violates only the small row, by 1: relative to |b| + 1 that is
+    // within inftol, there are no complementary pairs, yet y2 = 500 times the residual
+    // still moves the objective in its third figure.
+    dense_problem d;
+    d.m = 2;
+    d.n = 4;
+    d.A = {{1, 1, 0, 0}, {0, 0, 1, 1}};
+    d.b = {1e6, 1};
+    d.r = {0, 0};
+    d.c = {0, 0, 0, 1000};
+    d.Q = {{0, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    d.l = {-inf, -inf, -inf, -inf};
+    const solved s = run_solve(d, 1, [](LP *lp) {
+        lp->inftol = 1e-6;
+        lp->x = xmalloc<double>("x", "n", 4);
+        lp->y = xmalloc<double>("y", "m", 2);
+        const double x0[] = {1e6, 0, 500, -500}, y0[] = {0, 500};
+        std::copy(x0, x0 + 4, lp->x);
+        std::copy(y0, y0 + 2, lp->y);
+    });
+    EXPECT_EQ(s.rc, 0);
+    EXPECT_GT(s.iter, 1);
+    EXPECT_NEAR(s.obj, -249499.75, 1e-6 * 249499.75);
+    EXPECT_NEAR(s.dual_obj, s.obj, 1e-7 * 249499.75);
+}
+
+namespace {
+// x a hair below its bound 3, so the point is feasible to 1e-11, with a bound dual of
+// 0.01 where the optimum has 1: the objective must rise along the direction.
+void start_below_bound(LP *lp) {
+    deflt_init(lp);
+    lp->x[0] = 3 - 1e-11;
+    lp->g[0] = 1e-12;
+    lp->z[0] = 0.01;
+    lp->nl_update_fg(lp);
+}
+} // namespace
+
+TEST(SolveLP, QuadraticStepThatRaisesTheMeritIsTaken) {
+    // min (x - 2)^2/2 s.t. x >= 3: optimum x = 3, objective 0.5.  Every direction from the
+    // start raises the merit (D0 > 0) while the infeasibility cannot fall a hundredfold,
+    // so halving could never pass the merit test (it used to take steps of 2^-10 to the
+    // iteration limit).
+    dense_problem d;
+    d.m = 0;
+    d.n = 1;
+    d.c = {-2};
+    d.Q = {{1}};
+    d.f = 2;
+    d.l = {3};
+    const solved s = run_solve(d, 1, [](LP *lp) {
+        lp->quadratic = 1;
+        lp->init = start_below_bound;
+        lp->itnlim = 100;
+    });
+    EXPECT_EQ(s.rc, 0);
+    EXPECT_LT(s.iter, 40);
+    EXPECT_NEAR(s.x[0], 3.0, 1e-8);
+    EXPECT_NEAR(s.obj, 0.5, 1e-8);
+}
+
 TEST(SolveLP, InfeasibleAndUnboundedProblems) {
     // x1 + x2 >= 3 with 0 <= x <= 1: no primal point, the dual is unbounded.
     dense_problem inf1;
@@ -208,6 +273,21 @@ TEST(SolveLP, InfeasibleAndUnboundedProblems) {
     inf1.u = {1, 1};
     EXPECT_EQ(run_solve(inf1).rc, 8);
 
+    // x1 = 1 and a row without entries that must equal 2: no iteration can help.  Its
+    // right-hand side within the feasibility tolerance leaves the problem solvable.
+    dense_problem empty;
+    empty.m = 2;
+    empty.n = 1;
+    empty.A = {{1}, {0}};
+    empty.b = {1, 2};
+    empty.r = {0, 0};
+    empty.c = {1};
+    const solved e = run_solve(empty);
+    EXPECT_EQ(e.rc, 3);
+    EXPECT_EQ(e.iter, 1);
+    empty.b[1] = 1e-9;
+    EXPECT_EQ(run_solve(empty).rc, 0);
+
     // min -x1 s.t. x1 - x2 >= 0, x >= 0: primal unbounded.
     dense_problem unb;
     unb.m = 1;
@@ -219,6 +299,36 @@ TEST(SolveLP, InfeasibleAndUnboundedProblems) {
     const solved s = run_solve(unb);
     EXPECT_EQ(s.rc, 7);
     for (double v : s.x) EXPECT_TRUE(std::isfinite(v));
+}
+
+TEST(SolveLP, RaysAtTheIterationLimitNameTheVerdict) {
+    // Small LPs whose iterate runs away to the iteration limit: the direction it took
+    // is a certificate.  x free with x >= 2 and -x >= -1; x free with x = 1 and x = 2
+    // (both: the multipliers grow, no primal point); min -x1 s.t. x1 - x2 = 0 (x grows,
+    // unbounded); min -x1 - x2 s.t. x1 >= 2, -x1 >= -1 (x2 unbounded, no primal point).
+    struct lp_case {
+        std::vector<std::vector<double>> A;
+        std::vector<double> b, r, c, l;
+        int rc;
+    };
+    const std::vector<lp_case> cases = {
+        {{{1}, {-1}}, {2, -1}, {inf, inf}, {1}, {-inf}, 8},
+        {{{1}, {1}}, {1, 2}, {0, 0}, {1}, {-inf}, 8},
+        {{{1, -1}}, {0}, {0}, {-1, 0}, {0, 0}, 7},
+        {{{1, 0}, {-1, 0}}, {2, -1}, {inf, inf}, {-1, -1}, {0, 0}, 5},
+    };
+    for (const lp_case &k : cases) {
+        dense_problem d;
+        d.m = static_cast<int>(k.A.size());
+        d.n = static_cast<int>(k.A[0].size());
+        d.A = k.A;
+        d.b = k.b;
+        d.r = k.r;
+        d.c = k.c;
+        d.l = k.l;
+        const solved s = run_solve(d);
+        EXPECT_EQ(s.rc, k.rc) << "case with verdict " << k.rc;
+    }
 }
 
 TEST(SolveLP, IterationAndTimeLimits) {
