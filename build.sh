@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libgtest-dev)
+packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libsuitesparse-dev libmetis-dev libgtest-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

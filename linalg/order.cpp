@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "linalg/factor_ws.h"
+#include "linalg/order_lib.h"
 #include "lp/alloc.h"
 #include "lp/lp.h"
 
@@ -357,6 +358,7 @@ struct eliminator {
     heap_t H{};
     int stamp = 0;
     long long cap = 0, lnz = 0;
+    double ops = 0;  // sum of the squared column lengths so far
     int window = 0;
 
     eliminator(factor_ws &W_, graph &G_, int *tier_, int method_, i64 P_)
@@ -507,12 +509,14 @@ void eliminator::grow_structure(int p, int k, int d, int v) {
     for (int q = p; q < k; ++q) {
         const int u = perm[q];
         kAAt[q + 1] = kAAt[q] + d - (q - p);
+        ops += static_cast<double>(d - (q - p)) * (d - (q - p));
         const int *lu = nbrs[u];
         for (int b = 0; b < len[u]; ++b) {
             const int w = lu[b];  // an eliminated node has iperm[w] < p
             if (iperm[w] > q || (iperm[w] == p && w != v)) iAAt[lnz++] = w;
         }
     }
+    if (W.ops_budget > 0 && ops > W.ops_budget) throw over_budget{};
 }
 
 // The eliminated nodes leave their neighbours' lists.  The remaining neighbours are
@@ -912,7 +916,8 @@ void load_lists(factor_ws &W, const LP *lp) {
 
 // The elimination order and the structure of L.  This is where an ordering plugs in:
 // any ordering must leave in W what `eliminator::run` leaves (see its comment); the
-// rest of the analysis builds on that alone.
+// rest of the analysis builds on that alone.  Methods 0 to 2 are the greedy elimination
+// above; 3 and 4 come from ordering libraries (linalg/order_lib.cpp).
 void order(factor_ws &W, graph &G, int *tier, int method, int verbose) {
     const int N = G.N;
     {
@@ -921,24 +926,26 @@ void order(factor_ws &W, graph &G, int *tier, int method, int verbose) {
             if (tier[v] == 0) maxdeg = std::max(maxdeg, G.degree[v]);
         if (verbose >= 3) std::printf("max tier zero degree:  %5d\n", maxdeg);
     }
-    const i64 P = tier_penalty(W, method);
-    if (verbose >= 3) std::printf("ordering penalty:      %5lld\n", static_cast<long long>(P));
-    eliminator E(W, G, tier, method, P);
-    E.run();
+    if (method >= 3) {
+        // Tier-0 nodes above the dense threshold join tier 1, as with the greedy orders.
+        for (int v = 0; v < N; ++v)
+            if (tier[v] == 0 && G.degree[v] > W.dense) tier[v] = 1;
+        order_by_library(W, N, G.n, G.degree.get(), G.nbrs.get(), tier, method);
+    } else {
+        const i64 P = tier_penalty(W, method);
+        if (verbose >= 3) std::printf("ordering penalty:      %5lld\n", static_cast<long long>(P));
+        eliminator E(W, G, tier, method, P);
+        E.run();
+    }
     supernode_starts(W);
     column_blocking(W);
     if (verbose >= 3) std::printf("size of dense window = %d \n", W.window);
 }
 
-} // namespace
-
-void symbolic(factor_ws &W, const LP *lp) {
-    const double t_start = cputimer();
+// The order and the structure of L for the priority in W.pdf (0: chosen by the fill
+// estimates), up to the statistics.
+void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, bool report = true) {
     const int N = lp->n + lp->m;
-    const int verbose = lp->verbose;
-    copy_settings(W, lp);
-    const int method = (W.method == 0 || W.method == 2) ? W.method : 1;
-
     graph G;
     build_graph(G, W, lp);
     choose_priority(W, lp, G, verbose);
@@ -951,13 +958,65 @@ void symbolic(factor_ws &W, const LP *lp) {
 
     order(W, G, tier.get(), method, verbose);
     row_positions(W);
-    statistics(W, verbose);
+    statistics(W, report ? verbose : 0);
+}
 
-    // The graph goes first, so that it and L's values are never held together.
-    G.release_lists();
-    G.nbrs.reset();
-    G.degree.reset();
-    tier.reset();
+// Releases a work space when it goes.
+struct ws_guard {
+    factor_ws &W;
+    ~ws_guard() { release(W); }
+};
+
+// Priority by fill: for a convex problem both priorities are ordered and the one whose
+// L takes the fewer operations is kept (the dual one on a tie); otherwise the dual one,
+// since the primal one needs convexity.  The primal candidate gives up as soon as it
+// needs more than the dual one.
+void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
+    W.pdf = 2;
+    if (W.convex == 0) {
+        order_for_priority(W, lp, method, verbose);
+        return;
+    }
+    factor_ws primal = W;  // the settings; it owns nothing yet
+    ws_guard keep{primal};
+    order_for_priority(W, lp, method, verbose, false);
+    primal.pdf = 1;
+    primal.ops_budget = W.arith_ops;
+    bool better = false, over = false;
+    try {
+        order_for_priority(primal, lp, method, verbose, false);
+        better = primal.arith_ops < W.arith_ops;
+    } catch (const over_budget &) {
+        over = true;
+    }
+    if (verbose >= 3) {
+        std::printf("Ordering priority favors %s (arith_ops: DUAL %.0f, PRIMAL ", better ? "PRIMAL" : "DUAL",
+                    W.arith_ops);
+        if (over)
+            std::printf("more)\n");
+        else
+            std::printf("%.0f)\n", primal.arith_ops);
+    }
+    if (better) std::swap(W, primal);
+    W.ops_budget = 0;
+    statistics(W, verbose);
+}
+
+} // namespace
+
+void symbolic(factor_ws &W, const LP *lp) {
+    const double t_start = cputimer();
+    const int N = lp->n + lp->m;
+    const int verbose = lp->verbose;
+    copy_settings(W, lp);
+    const int method = W.method >= 0 && W.method <= 4 ? W.method : 1;
+
+    if (W.pdf == priority_by_fill)
+        order_by_fill(W, lp, method, verbose);
+    else
+        order_for_priority(W, lp, method, verbose);
+
+    // The graph is gone by now, so that it and L's values are never held together.
     W.iAAt = xrealloc<int>(W.iAAt, "iAAt", "lnz", W.lnz);
     W.AAt = xmalloc<double>("AAt", "lnz", W.lnz);
     W.diag = xmalloc<double>("diag", "m", N);

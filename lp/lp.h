@@ -77,9 +77,11 @@ struct LP {
     double epscdn;
     double epsdiag;
     double stablty;
-    int method;
+    int method;  // ordering: 0 none, 1 minimum degree, 2 minimum local fill,
+                 // 3 approximate minimum degree, 4 nested dissection
     int dense;
-    int pdf;
+    int pdf;     // ordering priority: 0 by the fill estimates, 1 primal, 2 dual,
+                 // 3 whichever needs fewer operations
     double bndpush;
     int honor_bnds;
     int honor_bnds_init;

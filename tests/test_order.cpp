@@ -139,6 +139,10 @@ TEST(Order, IdenticalColumnsAreNotMerged) {
 }
 
 TEST(Order, TiersDecideWhichKindGoesFirst) {
+  // The greedy minimum degree and the library orders (approximate minimum degree under
+  // the tiers, nested dissection of tier 1) alike.
+  for (int method : {1, 3, 4}) {
+    SCOPED_TRACE(method);
     random_spec r{30, 50, 0.08};
     r.seed = 77;
     LP *lp = make_lp(random_problem(r));
@@ -146,6 +150,7 @@ TEST(Order, TiersDecideWhichKindGoesFirst) {
     bnd[5] = bnd[17] = 1;  // free variables
     finish_lp(lp, bnd);
     lp->verbose = 0;
+    lp->method = method;
     std::vector<double> Dn(50, 1.0), Dm(30, 1.0);
     // Dual priority: rows of degree up to the dense threshold precede all columns.
     lp->pdf = 2;
@@ -193,6 +198,45 @@ TEST(Order, TiersDecideWhichKindGoesFirst) {
     inv_clo();
     xfree(lp->tier);
     closelp(lp);
+  }
+}
+
+TEST(Order, PriorityByFillKeepsTheCheaperOrder) {
+    // A wide problem is cheaper with its few rows last (primal priority), one with dense
+    // columns with its columns last (dual); a convex problem gets whichever needs fewer
+    // operations, any other the dual one.
+    const random_spec wide{15, 60, 0.06}, dense{40, 30, 0.06, false, 6};
+    for (const bool is_wide : {true, false})
+        for (int method : {1, 4}) {
+            const random_spec &r = is_wide ? wide : dense;
+            SCOPED_TRACE(method);
+            LP *lp = make_lp(random_problem(r));
+            finish_lp(lp);
+            lp->verbose = 0;
+            lp->method = method;
+            lp->dense = 1000;  // no column moves to tier 1
+            lp->convex = 1;
+            std::vector<double> Dn(r.n, 1.0), Dm(r.m, 1.0);
+            double ops[3];
+            for (int pdf = 1; pdf <= 3; ++pdf) {
+                lp->pdf = pdf;
+                inv_num(lp, Dn.data(), Dm.data());
+                ops[pdf - 1] = factor_info().arith_ops;
+                if (pdf == 3) {
+                    EXPECT_EQ(ops[2], std::min(ops[0], ops[1]));
+                    EXPECT_EQ(factor_info().pdf, ops[0] < ops[1] ? 1 : 2);
+                    expect_structure_sound(r.n, r.m);
+                    expect_matches_reference(lp, Dn.data(), Dm.data());
+                }
+                inv_clo();
+            }
+            EXPECT_EQ(ops[0] < ops[1], is_wide);
+            lp->convex = 0;
+            inv_num(lp, Dn.data(), Dm.data());
+            EXPECT_EQ(factor_info().pdf, 2);
+            inv_clo();
+            closelp(lp);
+        }
 }
 
 TEST(Order, AutomaticThresholdWithNoTarget) {
