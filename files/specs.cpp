@@ -18,11 +18,12 @@ namespace orva {
 
 namespace {
 
-constexpr int nkeys = 36;
+constexpr int nkeys = 37;
 
 // Sorted by name for the bisection.
 constexpr std::array<keyword, nkeys> defaults = {{
     {"amd", KEY_FLAG, 0, 0.0},
+    {"autoord", KEY_FLAG, 0, 0.0},
     {"bndpush", KEY_REAL, 0, -1.0},
     {"convex", KEY_FLAG, 0, 0.0},
     {"dense", KEY_INT, -1, 0.0},
@@ -274,6 +275,8 @@ void set_opns(LP *lp) {
         lp->method = 3;
     else if (entry("nesdis").ival)
         lp->method = 4;
+    else if (entry("autoord").ival)
+        lp->method = 5;
     else
         lp->method = 1;
 

@@ -15,7 +15,8 @@ struct LP;
 namespace detail {
 
 // The `method` values (orderings) and the `pdf` values (priorities) of the settings.
-inline constexpr int method_none = 0, method_mindeg = 1, method_minlocfil = 2, method_amd = 3, method_nesdis = 4;
+inline constexpr int method_none = 0, method_mindeg = 1, method_minlocfil = 2, method_amd = 3, method_nesdis = 4,
+                     method_best = 5;
 inline constexpr int priority_auto = 0, priority_primal = 1, priority_dual = 2, priority_by_fill = 3;
 
 struct factor_ws {

@@ -943,8 +943,8 @@ void order(factor_ws &W, graph &G, int *tier, int method, int verbose) {
 }
 
 // The order and the structure of L for the priority in W.pdf (0: chosen by the fill
-// estimates), up to the statistics.
-void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, bool report = true) {
+// estimates) and one of the methods 0 to 4, up to the statistics.
+void order_one(factor_ws &W, const LP *lp, int method, int verbose, bool report) {
     const int N = lp->n + lp->m;
     graph G;
     build_graph(G, W, lp);
@@ -967,38 +967,64 @@ struct ws_guard {
     ~ws_guard() { release(W); }
 };
 
-// Priority by fill: for a convex problem both priorities are ordered and the one whose
-// L takes the fewer operations is kept (the dual one on a tie); otherwise the dual one,
-// since the primal one needs convexity.  The primal candidate gives up as soon as it
-// needs more than the dual one.
-void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
-    W.pdf = 2;
-    if (W.convex == 0) {
-        order_for_priority(W, lp, method, verbose);
+// A second candidate analysis, run by `fn(candidate)` from the settings: it replaces the
+// one in W when its L needs fewer operations than `limit`, and gives up as soon as it
+// needs more (as it does past an ops_budget of W's own).  Returns whether it was kept.
+template <class Fn> bool try_candidate(factor_ws &W, factor_ws cand, double limit, Fn fn) {
+    ws_guard keep{cand};
+    cand.ops_budget = W.ops_budget > 0 ? std::min(limit, W.ops_budget) : limit;
+    try {
+        fn(cand);
+    } catch (const over_budget &) {
+        return false;
+    }
+    if (!(cand.arith_ops < limit)) return false;
+    cand.ops_budget = W.ops_budget;
+    std::swap(W, cand);
+    return true;
+}
+
+// The order for the priority in W.pdf by the method.  Method 5 is minimum degree, or
+// nested dissection when that needs less than half the operations; nested dissection,
+// the cheaper analysis, runs first.
+void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, bool report = true) {
+    if (method != method_best) {
+        order_one(W, lp, method, verbose, report);
         return;
     }
-    factor_ws primal = W;  // the settings; it owns nothing yet
-    ws_guard keep{primal};
+    const factor_ws settings = W;
+    order_one(W, lp, method_nesdis, verbose, false);
+    const bool md = try_candidate(W, settings, 2 * W.arith_ops,
+                                  [&](factor_ws &c) { order_one(c, lp, method_mindeg, verbose, false); });
+    if (verbose >= 3) std::printf("Ordering by %s\n", md ? "minimum degree" : "nested dissection");
+    statistics(W, report ? verbose : 0);
+}
+
+// Priority by fill: the priority the fill estimates choose, unless the other one needs
+// less than half the operations (the primal one only for a convex problem).  The dual
+// order is analysed first; the primal candidate gives up as soon as it cannot win.
+void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
+    const factor_ws settings = W;
+    W.pdf = 0;
+    {
+        // The estimates' choice, without ordering anything yet.
+        graph G;
+        build_graph(G, W, lp);
+        choose_priority(W, lp, G, verbose);
+    }
+    const int chosen = W.pdf;
+    W = settings;
+    W.pdf = 2;
     order_for_priority(W, lp, method, verbose, false);
-    primal.pdf = 1;
-    primal.ops_budget = W.arith_ops;
-    bool better = false, over = false;
-    try {
-        order_for_priority(primal, lp, method, verbose, false);
-        better = primal.arith_ops < W.arith_ops;
-    } catch (const over_budget &) {
-        over = true;
+    if (W.convex != 0) {
+        factor_ws cand = settings;
+        cand.pdf = 1;
+        const double limit = chosen == 1 ? 2 * W.arith_ops : 0.5 * W.arith_ops;
+        try_candidate(W, cand, limit, [&](factor_ws &c) { order_for_priority(c, lp, method, verbose, false); });
     }
-    if (verbose >= 3) {
-        std::printf("Ordering priority favors %s (arith_ops: DUAL %.0f, PRIMAL ", better ? "PRIMAL" : "DUAL",
-                    W.arith_ops);
-        if (over)
-            std::printf("more)\n");
-        else
-            std::printf("%.0f)\n", primal.arith_ops);
-    }
-    if (better) std::swap(W, primal);
-    W.ops_budget = 0;
+    if (verbose >= 3)
+        std::printf("Ordering priority favors %s by fill (the estimates chose %s)\n",
+                    W.pdf_used == 1 ? "PRIMAL" : "DUAL", chosen == 1 ? "PRIMAL" : "DUAL");
     statistics(W, verbose);
 }
 
@@ -1009,7 +1035,7 @@ void symbolic(factor_ws &W, const LP *lp) {
     const int N = lp->n + lp->m;
     const int verbose = lp->verbose;
     copy_settings(W, lp);
-    const int method = W.method >= 0 && W.method <= 4 ? W.method : 1;
+    const int method = W.method >= 0 && W.method <= method_best ? W.method : 1;
 
     if (W.pdf == priority_by_fill)
         order_by_fill(W, lp, method, verbose);

@@ -11,8 +11,8 @@ struct LP;
 // The settings that best_settings changes, so that a program can keep the ones its user
 // chose: the ordering (`method`) and the ordering priority (`pdf`).
 struct best_choice {
-    bool ordering = true;  // method: nested dissection (4)
-    bool priority = true;  // pdf: primal or dual, whichever needs fewer operations (3)
+    bool ordering = true;  // method: minimum degree or nested dissection (5)
+    bool priority = true;  // pdf: primal or dual by the operations they need (3)
 };
 
 // Writes the best settings into the record, those marked in `which`.

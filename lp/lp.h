@@ -78,10 +78,12 @@ struct LP {
     double epsdiag;
     double stablty;
     int method;  // ordering: 0 none, 1 minimum degree, 2 minimum local fill,
-                 // 3 approximate minimum degree, 4 nested dissection
+                 // 3 approximate minimum degree, 4 nested dissection, 5 minimum degree
+                 // or, when it needs less than half the operations, nested dissection
     int dense;
     int pdf;     // ordering priority: 0 by the fill estimates, 1 primal, 2 dual,
-                 // 3 whichever needs fewer operations
+                 // 3 the estimates' choice unless the other needs less than half the
+                 // operations
     double bndpush;
     int honor_bnds;
     int honor_bnds_init;

@@ -48,7 +48,7 @@ void check_shape(const shape &s, double dmlo = 0.1, double dmhi = 10.0) {
 
 TEST(Factor, RandomShapesMatchTheDenseReference) {
     std::vector<shape> shapes;
-    for (int method = 0; method <= 4; ++method)
+    for (int method = 0; method <= 5; ++method)
         for (int pdf = 1; pdf <= 2; ++pdf) {
             unsigned seed = 100 * method + 10 * pdf;
             auto add = [&](const char *name, random_spec r) {

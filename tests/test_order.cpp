@@ -201,40 +201,53 @@ TEST(Order, TiersDecideWhichKindGoesFirst) {
   }
 }
 
-TEST(Order, PriorityByFillKeepsTheCheaperOrder) {
-    // A wide problem is cheaper with its few rows last (primal priority), one with dense
-    // columns with its columns last (dual); a convex problem gets whichever needs fewer
-    // operations, any other the dual one.
-    const random_spec wide{15, 60, 0.06}, dense{40, 30, 0.06, false, 6};
-    for (const bool is_wide : {true, false})
-        for (int method : {1, 4}) {
-            const random_spec &r = is_wide ? wide : dense;
+TEST(Order, ChoicesByTheOperationsTheyNeed) {
+    // A wide problem is cheaper with its few rows last (primal priority), a tall one or
+    // one with dense columns with its columns last (dual).  Priority 3 keeps the estimates' choice unless
+    // the other needs less than half the operations (the primal one only for a convex
+    // problem); method 5 keeps minimum degree unless nested dissection needs less than
+    // half.
+    const random_spec wide{15, 60, 0.06}, dense{40, 30, 0.06, false, 6}, tall{80, 20, 0.1};
+    for (const random_spec *r : {&wide, &dense, &tall})
+        for (int method : {1, 4, 5}) {
             SCOPED_TRACE(method);
-            LP *lp = make_lp(random_problem(r));
+            LP *lp = make_lp(random_problem(*r));
             finish_lp(lp);
             lp->verbose = 0;
-            lp->method = method;
             lp->dense = 1000;  // no column moves to tier 1
             lp->convex = 1;
-            std::vector<double> Dn(r.n, 1.0), Dm(r.m, 1.0);
-            double ops[3];
-            for (int pdf = 1; pdf <= 3; ++pdf) {
+            std::vector<double> Dn(r->n, 1.0), Dm(r->m, 1.0);
+            // ops[method][pdf]: methods 1 and 4 by themselves, then the combined ones.
+            auto analyse = [&](int mth, int pdf) {
+                lp->method = mth;
                 lp->pdf = pdf;
                 inv_num(lp, Dn.data(), Dm.data());
-                ops[pdf - 1] = factor_info().arith_ops;
-                if (pdf == 3) {
-                    EXPECT_EQ(ops[2], std::min(ops[0], ops[1]));
-                    EXPECT_EQ(factor_info().pdf, ops[0] < ops[1] ? 1 : 2);
-                    expect_structure_sound(r.n, r.m);
+                const factor_view v = factor_info();
+                const double ops = v.arith_ops;
+                const int used = v.pdf;
+                if (mth == method && pdf == 3) {
+                    expect_structure_sound(r->n, r->m);
                     expect_matches_reference(lp, Dn.data(), Dm.data());
                 }
                 inv_clo();
+                return std::pair<double, int>(ops, used);
+            };
+            const int est = analyse(1, 0).second;
+            auto ops_of = [&](int pdf) {
+                if (method != 5) return analyse(method, pdf).first;
+                const double md = analyse(1, pdf).first, nd = analyse(4, pdf).first;
+                return nd < 0.5 * md ? nd : md;
+            };
+            const double primal = ops_of(1), dual = ops_of(2);
+            const bool want_primal = est == 1 ? !(dual < 0.5 * primal) : primal < 0.5 * dual;
+            const auto got = analyse(method, 3);
+            EXPECT_EQ(got.second, want_primal ? 1 : 2);
+            EXPECT_EQ(got.first, want_primal ? primal : dual);
+            if (method == 5) {
+                EXPECT_EQ(analyse(5, 2).first, dual);
             }
-            EXPECT_EQ(ops[0] < ops[1], is_wide);
             lp->convex = 0;
-            inv_num(lp, Dn.data(), Dm.data());
-            EXPECT_EQ(factor_info().pdf, 2);
-            inv_clo();
+            EXPECT_EQ(analyse(method, 3).second, 2);
             closelp(lp);
         }
 }

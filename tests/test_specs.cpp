@@ -124,6 +124,10 @@ TEST_F(Specs, SensePriorityAndOutputLevel) {
     ASSERT_EQ(rd_opns("amd"), 1);
     apply();
     EXPECT_EQ(lp->method, 3);
+    reset_opns();
+    ASSERT_EQ(rd_opns("autoord"), 1);
+    apply();
+    EXPECT_EQ(lp->method, 5);
 }
 
 TEST_F(Specs, SpecsFileStopsAtTheFirstBadLine) {
