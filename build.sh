@@ -12,7 +12,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libsuitesparse-dev libmetis-dev libgtest-dev)
+packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libsuitesparse-dev libmetis-dev libgtest-dev
+          pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,26 +3,31 @@
 # result with the folder's MANIFEST.csv; with the Ipopt peer built (build/peers/ipopt_asl, see
 # ../shared/peers) it runs the peer on the same problems in the same run.
 #
-#   bench/nl-all.sh [--timeout SEC] [--max-kb KB] [--no-peer] [--min-solved K] FOLDER
+#   bench/nl-all.sh [--timeout SEC] [--max-kb KB] [--no-peer] [--min-solved K] [--csv FILE] FOLDER
 #
 # Per problem: orva's result message, iterations, objective, relative error against the
 # published optimum (relative to max(1,|optimum|)), seconds; then the peer's status,
 # iterations, seconds and the time ratio orva/peer.  Last line: "solved K of N" (solved =
 # "optimal solution" and a relative error of at most 1e-6; problems without a published
 # optimum count as solved on "optimal solution").  --min-solved K makes the script fail
-# when fewer than K are solved (for CI).
+# when fewer than K are solved (for CI).  --csv FILE writes problem,solver,status,objective,
+# seconds rows for orva and the peer (wall seconds of the whole process; status "optimal" for
+# orva's "optimal solution" and Ipopt's Solve_Succeeded, else the solver's own) for
+# bench/profile.py.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 timeout_s=${NL_TIMEOUT:-600}
 max_kb=0
 peer=1
 min_solved=-1
+csvout=""
 while [ $# -gt 1 ]; do
   case "$1" in
     --timeout) timeout_s=$2; shift 2 ;;
     --max-kb) max_kb=$2; shift 2 ;;
     --no-peer) peer=0; shift ;;
     --min-solved) min_solved=$2; shift 2 ;;
+    --csv) csvout=$2; shift 2 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -50,6 +55,9 @@ printf '%-16s %-34s %6s %22s %9s %8s' problem result iters objective relerr secs
 printf '\n'
 
 solved=0; total=0
+[ -n "$csvout" ] && echo "problem,solver,status,objective,seconds" > "$csvout"
+# A CSV field: "optimal" for a solved run, else the status without commas.
+csvstatus() { case "$1" in "optimal solution"|Solve_Succeeded) echo optimal ;; *) printf '%s\n' "${1:-none}" | tr ',' ' ' ;; esac; }
 for nl in "$folder"/*.nl; do
   [ -e "$nl" ] || continue
   name=$(basename "$nl" .nl)
@@ -80,14 +88,17 @@ for nl in "$folder"/*.nl; do
   fi
   solved=$((solved + ok))
   printf '%-16s %-34.34s %6s %22s %9s %8.2f' "$name" "$result" "${iters:--}" "${obj:--}" "${relerr:--}" "$secs"
+  [ -n "$csvout" ] && echo "$name,orva,$(csvstatus "$result"),${obj:-},$secs" >> "$csvout"
   if [ $peer = 1 ]; then
     t0=$(now)
     pout=$(cd "$work" && timeout "$timeout_s" "$ipopt" "$name" -AMPL 2>&1)
     psecs=$(awk -v a="$(now)" -v b="$t0" 'BEGIN { printf "%.3f", a - b }')
     pstatus=$(printf '%s\n' "$pout" | sed -n 's/^RESULT status=\([^ ]*\).*/\1/p')
+    pobj=$(printf '%s\n' "$pout" | sed -n 's/^RESULT .*obj=\([^ ]*\).*/\1/p')
     piters=$(printf '%s\n' "$pout" | sed -n 's/^RESULT .*iters=\([0-9]*\).*/\1/p')
     ratio=$(awk -v a="$secs" -v b="$psecs" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
     printf ' | %-22s %6s %8.2f %7s' "${pstatus:-none}" "${piters:--}" "$psecs" "$ratio"
+    [ -n "$csvout" ] && echo "$name,ipopt,$(csvstatus "$pstatus"),${pobj:-},$psecs" >> "$csvout"
   fi
   printf '\n'
   rm -f "$work/$name.sol" "$work/$name.nl"

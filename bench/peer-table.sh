@@ -2,7 +2,7 @@
 # The largest problems against the best peers: whole-process times of orva and a peer, one
 # after the other per problem.
 #
-#   bench/peer-table.sh [-n K] [--pool P] [-t SEC] [--nl-opts "WORDS"] [FOLDER...]
+#   bench/peer-table.sh [-n K] [--pool P] [-t SEC] [--nl-opts "WORDS"] [--ref DIR] [FOLDER...]
 #
 # FOLDER (default ../shared/data/lp and ../shared/data/qp) holds .mps/.qps files; the K
 # problems (default 10) with the largest peer time among the P largest files (default 20)
@@ -18,10 +18,12 @@
 # The load of the machine (uptime) is printed before and after: wall times taken under a
 # load above the number of processors are distorted, processor seconds less so.  Without
 # the peer the ranking is by file size and no ratios are printed.  -t SEC limits each run
-# (default 600).  Programs: build/orva and build/orva-mps, or $ORVA and $ORVA_MPS.
+# (default 600).  Programs: build/orva and build/orva-mps, or $ORVA and $ORVA_MPS.  --ref DIR
+# also times the orva and orva-mps of another build folder (an earlier version: its AMPL
+# runs without the keywords) in the same pass, for a before/after table.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-count=10 pool=20 limit=600 nlopts="autoord lessfill"
+count=10 pool=20 limit=600 nlopts="autoord lessfill" ref=""
 folders=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -29,6 +31,7 @@ while [ $# -gt 0 ]; do
     --pool) pool=$2; shift 2 ;;
     -t) limit=$2; shift 2 ;;
     --nl-opts) nlopts=$2; shift 2 ;;
+    --ref) ref=$2; shift 2 ;;
     -*) sed -n '2,22p' "$0" >&2; exit 2 ;;
     *) folders+=("$1"); shift ;;
   esac
@@ -63,9 +66,9 @@ run_peer() {
   echo "${st:-failed} $(cat "$work/peer.time")"
 }
 
-# orva-mps on FILE: "status iterations wall cpu".
+# orva-mps on FILE: "status iterations wall cpu" (PROGRAM as a second argument).
 run_mps() {
-  timed "$work/mps" "$mps" "$1" verbose=1
+  timed "$work/mps" "${2:-$mps}" "$1" verbose=1
   local rc=$? st it
   st=$(awk '/^primal objective:/ { print prev; exit } { prev = $0 }' "$work/mps" | tr ' ' '_')
   [ $rc -eq 124 ] && st=TIMEOUT
@@ -73,12 +76,13 @@ run_mps() {
   echo "${st:-failed} ${it:--} $(cat "$work/mps.time")"
 }
 
-# orva STEM wantsol=1 WORDS on the .nl file: "status iterations wall cpu".
+# orva STEM wantsol=1 WORDS on the .nl file: "status iterations wall cpu" (PROGRAM and
+# WORDS as further arguments).
 run_ampl() {
-  local nl=$1
+  local nl=$1 prog=${2:-$orva} words=${3-$nlopts}
   [ -f "$nl" ] || { echo "- - - -"; return; }
   cp "$nl" "$work/p.nl"
-  timed "$work/ampl" "$orva" "$work/p" wantsol=1 outlev=1 $nlopts
+  timed "$work/ampl" "$prog" "$work/p" wantsol=1 outlev=1 $words
   local rc=$? st it
   st=$(grep -m1 -o 'optimal solution\|infeasible[a-z ]*\|unbounded[a-z ]*\|iteration limit\|time limit\|cannot be improved\|suboptimal[a-z ]*' "$work/ampl" | head -n 1 | tr ' ' '_')
   [ $rc -eq 124 ] && st=TIMEOUT
@@ -104,23 +108,37 @@ for folder in "${folders[@]}"; do
   done
   echo
   echo "$(basename "$folder"): the $count problems with the largest $([ $have_peer = 1 ] && echo "peer time" || echo "files (no peer installed)")"
-  printf '%-10s | %-22s %6s %6s | %-22s %4s %6s %6s %5s %5s | %-18s %4s %6s %6s %5s %5s\n' problem \
+  printf '%-10s | %-22s %6s %6s | %-22s %4s %6s %6s %5s %5s | %-18s %4s %6s %6s %5s %5s' problem \
     peer wall cpu orva-mps it wall cpu r_wall r_cpu "ampl ($nlopts)" it wall cpu r_wall r_cpu
+  [ -n "$ref" ] && printf ' | %-22s %4s %6s %6s %5s %5s | %-18s %4s %6s %6s %5s %5s' "ref orva-mps" it wall cpu \
+    r_wall r_cpu "ref ampl" it wall cpu r_wall r_cpu
+  echo
   sort -k1,1 -g -r "$work/rank" | head -n "$count" | while read -r _ f pst pwall pcpu; do
     name=$(basename "${f%.*}")
     read -r mst mit mwall mcpu <<<"$(run_mps "$f")"
     read -r ast ait awall acpu <<<"$(run_ampl "$nlfolder/$name.nl")"
-    printf '%-10s | %-22s %6s %6s | %-22s %4s %6s %6s %5s %5s | %-18s %4s %6s %6s %5s %5s\n' "$name" \
+    printf '%-10s | %-22s %6s %6s | %-22s %4s %6s %6s %5s %5s | %-18s %4s %6s %6s %5s %5s' "$name" \
       "$pst" "$pwall" "$pcpu" "$mst" "$mit" "$mwall" "$mcpu" "$(ratio "$mwall" "$pwall")" \
       "$(ratio "$mcpu" "$pcpu")" "$ast" "$ait" "$awall" "$acpu" "$(ratio "$awall" "$pwall")" \
       "$(ratio "$acpu" "$pcpu")"
+    if [ -n "$ref" ]; then
+      read -r rst rit rwall rcpu <<<"$(run_mps "$f" "$ref/orva-mps")"
+      read -r bst bit bwall bcpu <<<"$(run_ampl "$nlfolder/$name.nl" "$ref/orva" "")"
+      printf ' | %-22s %4s %6s %6s %5s %5s | %-18s %4s %6s %6s %5s %5s' "$rst" "$rit" "$rwall" "$rcpu" \
+        "$(ratio "$rwall" "$pwall")" "$(ratio "$rcpu" "$pcpu")" "$bst" "$bit" "$bwall" "$bcpu" \
+        "$(ratio "$bwall" "$pwall")" "$(ratio "$bcpu" "$pcpu")"
+    fi
+    echo
   done | tee "$work/table"
-  # Geometric means of the four ratio columns (problems where both ran).
-  awk -F'|' '{ n = split($3, a, " "); m = split($4, b, " ")
-               if (a[n-1] != "-") { s1 += log(a[n-1]); c1++ } if (a[n] != "-") { s2 += log(a[n]); c2++ }
-               if (b[m-1] != "-") { s3 += log(b[m-1]); c3++ } if (b[m] != "-") { s4 += log(b[m]); c4++ } }
-       function g(s, c) { return c ? sprintf("%.2f", exp(s / c)) : "-" }
-       END { printf "geometric mean of orva/peer: orva-mps wall %s cpu %s; ampl wall %s cpu %s\n",
-                    g(s1, c1), g(s2, c2), g(s3, c3), g(s4, c4) }' "$work/table"
+  # Geometric means of the ratio columns (the last two numbers of each run's field), over
+  # the problems where both ran.
+  awk -F'|' '{ for (c = 3; c <= NF; ++c) { n = split($c, a, " "); for (k = n - 1; k <= n; ++k)
+                 if (a[k] != "-" && a[k] + 0 > 0) { s[c, k - n + 1] += log(a[k]); cnt[c, k - n + 1]++ } }
+               if (NF > nf) nf = NF }
+       function g(c, k) { return cnt[c, k] ? sprintf("%.2f", exp(s[c, k] / cnt[c, k])) : "-" }
+       END { split("orva-mps ampl ref-orva-mps ref-ampl", name, " ")
+             printf "geometric mean of orva/peer (wall, cpu):"
+             for (c = 3; c <= nf; ++c) printf " %s %s %s;", name[c - 2], g(c, 0), g(c, 1)
+             printf "\n" }' "$work/table"
 done
 echo "load after: $(uptime | sed 's/.*load average: //')"

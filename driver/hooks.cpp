@@ -73,6 +73,7 @@ int nl_init_ampl(LP *lp) {
         if (lp->iQ != sputinfo->hrownos) xfree(lp->iQ);
         lp->kQ = sputinfo->hcolstarts;
         lp->iQ = sputinfo->hrownos;
+        lp->borrowed |= BORROWED_KQ | BORROWED_IQ;
         lp->qnz = lp->kQ[lp->n];
         lp->Q = xrealloc<double>(lp->Q, "lp->Q", "lp->qnz", lp->qnz);
         for (int k = 0; k < lp->qnz; ++k) lp->Q[k] = 0.0;

@@ -21,6 +21,12 @@ struct LP;
 // of order in QUADS.  Other faults print a message and skip the line or entry.
 void readlp(int k, const char *const *paths, LP *lp);
 
+// The method settings readlp gives every problem it reads, over the record's own: a convex
+// problem (linear or convex quadratic), bounds not honoured, the predictor-corrector
+// method with mufactor 0, and an initial distance from the bounds of 100 unless one is
+// set.  Programs that fill a record from other sources use it to solve the same way.
+void mps_method(LP *lp);
+
 // Writes the record's problem as an MPS file that readlp reads back; returns 0, or EOF
 // when a write or the close failed (a full disk).  An unopenable path ends the run (code 2).
 int writelp(const LP *lp, const char *path);

@@ -61,9 +61,10 @@ void usage(std::FILE *to) {
                  "presolve=N reduces the problem before the solve and restores the solution after\n"
                  "it: 0 off; 1 empty, free, redundant, singleton, forcing and duplicate rows and\n"
                  "empty and fixed columns; add 2 for free and implied-free column singletons and 4\n"
-                 "for doubleton equations.  Default 7.  A line \"presolve: removed ...\" comes\n"
+                 "for doubleton equations.  Default 3.  A line \"presolve: removed ...\" comes\n"
                  "before the log, and at verbose=2 and above the residuals of the restored solution\n"
-                 "on the problem as read after it.  -o reports the problem as read.\n"
+                 "on the problem as read after it; a solution that this check finds not optimal\n"
+                 "ends as SUBOPTIMAL SOLUTION FOUND.  -o reports the problem as read.\n"
                  "\n"
                  "The output ends with the result message and the lines\n"
                  "  primal objective: VALUE\n  dual objective: VALUE\n  iterations: N\n  seconds: T\n"
@@ -188,31 +189,7 @@ int run(int argc, char **argv) {
         prep *ps = presolve(lp, opts);
         if (lp->verbose >= 1) prep_summary(ps);
         if (prepout) prep_lost = !write_file(prepout, [&](std::FILE *fp) { return writeprep(ps, lp, fp); });
-        if (ps->status != 0) {
-            // Infeasible or unbounded: the solver's result without iterating.
-            status = ps->status;
-            lp->iter = 0;
-            if (lp->verbose >= 1) std::printf("presolve: %s\n", ps->reason.data());
-            if (lp->verbose >= 2) std::printf("----------------------\n%s\n", result_messages[status]);
-        } else {
-            status = solvelp(ps->red);
-            const solcheck ck = postsolve(ps, lp);
-            if (status == 0 && (!ck.ok || ck.gapfig < 3)) {
-                // The solver's tests passed on the reduced problem, but on the problem as
-                // read the point misses the tolerances, or its reduced costs leave a gap
-                // of more than 1e-3 (the solver's stopping test looks at the signs of the
-                // reduced costs of one-sided columns, not at their bound duals): no claim
-                // of optimality.
-                status = 1;
-                if (lp->verbose >= 1)
-                    std::printf("postsolve: not optimal on the problem as read (objectives agree to %d figures, "
-                                "%d by the reduced costs)\n",
-                                ck.sigfig, ck.gapfig);
-            }
-            // The check stands between the solver's message and the closing lines:
-            // the message once more, so that it stays the line before them.
-            if (lp->verbose >= 2) opt_message(status);
-        }
+        status = solve_presolved(ps, lp);
         freeprep(ps);
     } else {
         if (prepout) {

@@ -850,12 +850,7 @@ struct reader {
     void finish() {
         check_end();
         LP &p = *lp;
-        p.convex = 1;
-        p.quadratic = 1;
-        p.honor_bnds = 0;
-        p.pred_corr = 1;
-        p.mufactor = 0.0;
-        if (p.bndpush < 0) p.bndpush = 100.0;
+        mps_method(lp);
         add_fit_columns();
         const int obj = objective_row();
         const double fconst = obj >= 0 ? 0.0 - b[obj] : 0.0;
@@ -877,6 +872,15 @@ long long input_size(const char *path) {
 }
 
 } // namespace
+
+void mps_method(LP *lp) {
+    lp->convex = 1;
+    lp->quadratic = 1;
+    lp->honor_bnds = 0;
+    lp->pred_corr = 1;
+    lp->mufactor = 0.0;
+    if (lp->bndpush < 0) lp->bndpush = 100.0;
+}
 
 void readlp(int k, const char *const *paths, LP *lp) {
     long long size = 0;

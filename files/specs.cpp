@@ -50,7 +50,7 @@ constexpr std::array<keyword, nkeys> defaults = {{
     {"noreord", KEY_FLAG, 0, 0.0},
     {"outlev", KEY_INT, 0, 0.0},
     {"pred_corr", KEY_FLAG, 0, 0.0},
-    {"presolve", KEY_INT, PO_ALL, 0.0},  // read by the MPS program, not set_opns
+    {"presolve", KEY_INT, PO_DEFAULT, 0.0},  // read by the MPS program, not set_opns
     {"primal", KEY_FLAG, 0, 0.0},
     {"quadratic", KEY_FLAG, 0, 0.0},
     {"sdp", KEY_FLAG, 0, 0.0},

@@ -481,6 +481,35 @@ void factor_with_shift(run &R) {
     if (lp->qnz > 0 && lp->convex == 0) perturbation_search(R, lam_prev);
 }
 
+// A slack of at least this size is the distance to a bound that no step of the method
+// brings near: a hundredth of the magnitude from which a bound counts as infinite.
+constexpr double FAR_SLACK = 1e6;
+
+// Sum, count and smallest of the complementarity products of the pairs whose slack is
+// below FAR_SLACK.
+struct near_products {
+    double sum = 0.0;
+    int count = 0;
+    double least = INF;
+};
+near_products near_pairs(const run &R) {
+    const LP *lp = R.lp;
+    near_products N;
+    for (const side_slots *S : {&column_side, &row_side}) {
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        for (int k = 0; k < len; ++k)
+            for (const pair_slot &P : S->pairs)
+                if ((cls[k] & P.mask) && (lp->*P.slack)[k] < FAR_SLACK) {
+                    const double prod = (lp->*P.slack)[k] * (lp->*P.dual)[k];
+                    N.sum += prod;
+                    ++N.count;
+                    N.least = std::min(N.least, prod);
+                }
+    }
+    return N;
+}
+
 // Centering of the predictor, from the smallest complementarity product and the mean.
 double predictor_centering(const run &R) {
     const LP *lp = R.lp;
@@ -493,7 +522,19 @@ double predictor_centering(const run &R) {
     xi = mincompl(lp->v, lp->w, m, rng, HAS_W, xi);
     xi = mincompl(lp->p, lp->q, m, rng, RANGE, xi);
     double mu = 0.0;
-    const double mubar = R.npairs > 0 ? K / R.npairs : 0.0;
+    double mubar = R.npairs > 0 ? K / R.npairs : 0.0;
+    // Pairs whose slack is the distance to a large finite bound start with products of
+    // that size (their duals at bndpush).  When such pairs hold most of K, the mean
+    // describes them alone, and a target taken from it pushes every other pair out by
+    // as many orders (equality rows' duals towards the same size, steps cut to nothing by
+    // the ratio test).  The mean and the smallest product are then those of the other
+    // pairs; the far pairs get the same target, so that their duals fall towards
+    // mu/slack, and they stay in K, in the gap and in the stopping test.
+    const near_products N = near_pairs(R);
+    if (N.count > 0 && K - N.sum > 0.5 * K) {
+        mubar = N.sum / N.count;
+        xi = N.least;
+    }
     if (!R.eqqp && mubar > 0) {
         // A zero smallest product makes the ratio 0 and the factor its cap of 3.
         const double ratio = xi / mubar;

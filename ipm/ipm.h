@@ -15,6 +15,10 @@ int solvelp(LP *lp);
 void deflt_init(LP *lp);
 // Default stopping rule: -1 go on, 0 optimal, 1/3/4 blow-up verdicts, 6 user stop.
 int deflt_st_rule(LP *lp);
+// The default rule's verdict on the iteration report (-1, 0, 1, 3 or 4), without asking
+// about a pending interrupt: deflt_st_rule is this verdict followed by the terminal
+// prompt.  A caller that stops on the interrupt flag its own way builds its rule on it.
+int st_verdict(LP *lp);
 // SIGINT handler installed by solvelp: only raises the interrupt flag.
 void handler(int sig);
 

@@ -62,7 +62,11 @@ void complete_data(LP *lp) {
     }
     if (!lp->kQ) {
         xfree(lp->Q);
-        xfree(lp->iQ);
+        if (lp->borrowed & BORROWED_IQ)
+            lp->iQ = nullptr;  // not the record's to free
+        else
+            xfree(lp->iQ);
+        lp->borrowed &= ~(BORROWED_IQ | BORROWED_KQ);
         lp->Q = xmalloc<double>("Q", "qnz", 0);
         lp->iQ = xmalloc<int>("iQ", "qnz", 0);
         lp->kQ = xcalloc<int>("kQ", "n+1", n + 1);

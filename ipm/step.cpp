@@ -17,6 +17,8 @@ namespace {
 constexpr double FLOOR = 1e-30;
 // Doublings of the step after failed evaluations before the step is given up.
 constexpr int MAX_EVAL_FAILURES = 60;
+// Halvings of a step whose candidate keeps multiplying the primal residual.
+constexpr int MAX_GROWTH_HALVINGS = 60;
 
 inline double floored(double v) { return v < FLOOR ? FLOOR : v; }
 
@@ -223,7 +225,8 @@ int take_step(run &R) {
     const double mu = R.mu;
     const resid_sums S0 = residuals(R, nullptr);
     const double Phi0 = S0.phi();
-    const double D0 = Phi0 > 1e-30 ? merit_slope(R, mu) : 0.0;
+    const double slope = merit_slope(R, mu);
+    const double D0 = Phi0 > 1e-30 ? slope : 0.0;
     const double Psi0 = lp->max * lp->primal_obj + mu * barrier(R);
     // Primal infeasibility of the point, over every primal residual (rows, ranges, and
     // both bounds: a point that violates only upper bounds is infeasible too).
@@ -250,20 +253,41 @@ int take_step(run &R) {
         const resid_sums S1 = residuals(R, nullptr);
         const double Phi1 = S1.phi(), Delta1 = S1.delta();
         const double Psi1 = lp->max * lp->primal_obj + mu * barrier(R);
-        bool reject = false;
+        bool reject = false, grows = false;
         const double theta = pi > 1e-10 ? Phi0 - 1e-4 * Phi0 / ahp : 0.01 * Phi0;
         if ((Phi1 != 0 && Phi1 > theta) || Phi1 == 0) {
-            if (Psi1 > Psi0 + 1e-4 * D0 / ahp) reject = true;
+            // Along a direction on which the merit rises at first order (the primal-dual
+            // direction at a point whose duals are far from their centred values), no
+            // shorter step passes this comparison: Psi1 - Psi0 ~ slope/ahp stays above
+            // 1e-4*slope/ahp however often the step is halved.  A candidate that is primal
+            // feasible and does not worsen the dual residual (or keeps it within the
+            // tolerance) is then taken instead of being halved to a step that changes
+            // nothing; the growth tests below still apply.
+            const bool futile = slope > 0 && std::sqrt(Phi1) / (R.bnorm + 1) <= lp->inftol &&
+                                (Delta1 <= Delta0 || std::sqrt(Delta1) / (R.cqnorm + 1) <= lp->inftol);
+            if (Psi1 > Psi0 + 1e-4 * D0 / ahp && !futile) reject = true;
         }
-        if (!reject && lp->iter >= 2) {
-            if (std::sqrt(Phi1) / (R.bnorm + 1) > lp->inftol && Phi1 > 1000 * Phi0)
-                reject = true;
-            else if (std::sqrt(Delta1) / (R.cqnorm + 1) > lp->inftol && Delta1 > 1000 * Delta0)
+        // The growth tests compare with the saved point.  At the first iteration the
+        // dual residual is zero by the choice of the starting duals, so only the primal
+        // test applies there; and since the start's primal residual may be zero too (a
+        // feasible start) or anything, the first step is measured against the larger of
+        // it and the scale of b: it may reach a relative infeasibility of about 30, but
+        // not the 1e13 that a step along a direction without curvature (a linear model
+        // whose variables' only bounds are 1e8 away) would bring.
+        const bool first = lp->iter < 2;
+        const double Phi_ref = first ? std::max(Phi0, (R.bnorm + 1) * (R.bnorm + 1)) : Phi0;
+        if (!reject) {
+            if (std::sqrt(Phi1) / (R.bnorm + 1) > lp->inftol && Phi1 > 1000 * Phi_ref)
+                reject = grows = true;
+            else if (!first && std::sqrt(Delta1) / (R.cqnorm + 1) > lp->inftol && Delta1 > 1000 * Delta0)
                 reject = true;
         }
         // A candidate whose residuals or merit are not numbers is never better.
         if (std::isnan(Phi1) || std::isnan(Delta1) || std::isnan(Psi1)) reject = true;
-        if (reject && M <= 9 && may_halve) {
+        // Ten halvings end the search, except for a candidate that still multiplies the
+        // primal residual: taking it would throw the iterate far off (and the stopping
+        // rule would read the jump as a verdict), so halving goes on there.
+        if (reject && (M <= 9 || (grows && M < MAX_GROWTH_HALVINGS)) && may_halve) {
             ++M;
             ahp *= 2;
             ahd *= 2;

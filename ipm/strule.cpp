@@ -33,7 +33,7 @@ bool answer_is_yes() {
 }
 } // namespace
 
-int deflt_st_rule(LP *lp) {
+int st_verdict(LP *lp) {
     if (lp->iter == 1) prev_primal = prev_dual = 1e30;
     const double P = lp->primal_inf, D = lp->dual_inf;
     int code;
@@ -45,6 +45,13 @@ int deflt_st_rule(LP *lp) {
     } else {
         code = -1;
     }
+    prev_primal = P;
+    prev_dual = D;
+    return code;
+}
+
+int deflt_st_rule(LP *lp) {
+    int code = st_verdict(lp);
     if (interrupted == 1) {
         std::printf("ORVA: Do you want to stop now? (y/n) ");
         std::fflush(stdout);
@@ -53,8 +60,6 @@ int deflt_st_rule(LP *lp) {
         else
             interrupted = 0;
     }
-    prev_primal = P;
-    prev_dual = D;
     return code;
 }
 

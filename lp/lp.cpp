@@ -93,7 +93,7 @@ void closelp(LP *lp) {
     xfree(lp->iAt);
     xfree(lp->kAt);
     // Borrowed arrays belong to the one who lent them: only forgotten here.
-    const auto release = [lp](double *&a, unsigned bit) {
+    const auto release = [lp](auto *&a, unsigned bit) {
         if (lp->borrowed & bit)
             a = nullptr;
         else
@@ -106,8 +106,8 @@ void closelp(LP *lp) {
     release(lp->u, BORROWED_U);
     xfree(lp->varsgn);
     xfree(lp->Q);
-    xfree(lp->iQ);
-    xfree(lp->kQ);
+    release(lp->iQ, BORROWED_IQ);
+    release(lp->kQ, BORROWED_KQ);
     xfree(lp->w);
     release(lp->x, BORROWED_X);
     release(lp->y, BORROWED_Y);

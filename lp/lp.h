@@ -27,113 +27,125 @@ using hessian_fn = void (*)(LP *);
 using conval_fn = void (*)(double *rowval, double *x);
 using congrad_fn = void (*)(double *A, double *At, double *x);
 
+// Fields, in order.  Each line: what it holds [its length] and who fills it.  "filler"
+// is whoever fills the problem: the AMPL intake (driver/amplin.cpp), the MPS reader
+// (files/readlp.cpp) or a program of its own; "openlp" means openlp sets it and nothing
+// else changes it unless a setting does.  Every array is a heap block of the record's
+// own, released by closelp, unless its BORROWED_* bit is set.
 struct LP {
-    int m;      // rows
-    int n;      // columns
-    int nz;     // stored entries of A
-    double *A;  // values of A by columns
-    int *iA;    // row index of each entry of A
-    int *kA;    // column starts of A (n+1)
-    double *b;  // lower side of each row
-    double *c;  // linear objective
-    double f;   // objective constant
-    double *r;  // range of each row (0 equality, +inf one-sided)
-    double *l;  // lower bounds
-    double *u;  // upper bounds
-    int *varsgn;
-    char **rowlab;
-    char **collab;
-    int qnz;    // stored entries of Q (both triangles)
-    double *Q;
-    int *iQ;
-    int *kQ;
-    double *At; // transpose of A (A by rows), built by solvelp
-    int *iAt;
-    int *kAt;
-    int *bndmark; // variable class: 1 free, 2 lower only, 4 upper only, 8 both
-    int *rngmark; // row class: 1 equality or range, 2 one-sided, 4 free
-    double *w;
-    double *x;
-    double *y;
-    double *z;
-    double *p;
-    double *q;
-    double *s;
-    double *t;
-    double *v;
-    double *g;
-    int max;          // 1 minimise, -1 maximise
-    double inftol;
-    double inftol2;
-    double steplen;
-    double mufactor;
-    int pred_corr;
-    int sf_req;
-    int itnlim;
-    double timlim;
-    int verbose;
-    double epssol;
-    double epsnum;
-    double epscdn;
-    double epsdiag;
-    double stablty;
-    int method;  // ordering: 0 none, 1 minimum degree, 2 minimum local fill,
-                 // 3 approximate minimum degree, 4 nested dissection, 5 minimum degree
-                 // or, when it needs less than half the operations, nested dissection
-    int dense;
-    int pdf;     // ordering priority: 0 by the fill estimates, 1 primal, 2 dual,
-                 // 3 the estimates' choice unless the other needs less than half the
-                 // operations
-    double bndpush;
-    int honor_bnds;
-    int honor_bnds_init;
-    int convex;
-    int quadratic;
-    int lincons;
-    int sdp;
-    char name[15];
-    char obj[11];
-    char rhs[11];
-    char ranges[11];
-    char bounds[11];
-    int *tier;
-    char **param;
-    int np;
-    // Hooks, in slot order.
-    st_rule_fn st_rule;
-    init_fn init;
-    nl_init_fn nl_init;
-    nl_update_fn nl_update;
-    nl_update_fg_fn nl_update_fg;
-    nl_update_fg_fn nl_update_h;
-    nl_close_fn nl_close;
-    hook_fn hook;
-    objval_fn objval;
-    objgrad_fn objgrad;
-    hessian_fn hessian;
-    conval_fn conval;
-    congrad_fn congrad;
-    // Iteration report.
-    int iter;
-    double elaptime;
-    double primal_inf;
-    double dual_inf;
-    int sigfig;
-    double primal_obj;
-    double dual_obj;
-    double *R;   // row activities at x, written by the update hooks
-    double *b0;  // b as it stood when the nonlinear set-up hook ran
-    double pert_primal;
-    double pert_dual;
-    int sdpnum;
-    int *sdpblock;
-    double penalty;
-    unsigned borrowed;  // BORROWED_* bits: arrays lent by the filler (below)
+    int m;      // rows; filler (a hook may change it)
+    int n;      // columns; filler (a hook may change it)
+    int nz;     // stored entries of A; filler
+    double *A;  // values of A by columns [nz]; filler, rewritten by the nonlinear hooks
+    int *iA;    // row index of each entry of A [nz], ascending within a column after set-up; filler
+    int *kA;    // column starts of A [n+1], kA[n] = nz; filler
+    double *b;  // lower side of each row [m]; filler (null: zeros), rewritten by the nonlinear hooks
+    double *c;  // linear objective [n]; filler, rewritten by the nonlinear hooks (null: zeros)
+    double f;   // objective constant; filler, rewritten by the nonlinear hooks
+    double *r;  // range of each row [m]: 0 equality, +inf one-sided; filler (null: zeros)
+    double *l;  // lower bounds [n]; filler (null: zeros); solvelp turns those below -1e8 into -inf
+    double *u;  // upper bounds [n]; filler (null: +inf); solvelp turns those above 1e8 into +inf
+    int *varsgn;    // per-variable sign marker [n]; filler (1: as read; MPS: 2 for integer columns)
+    char **rowlab;  // row labels [m], each its own block; filler, else "R%-7d" by solvelp
+    char **collab;  // column labels [n], each its own block; filler, else "C%-7d" by solvelp
+    int qnz;    // stored entries of Q (both triangles); filler, the nonlinear hooks
+    double *Q;  // values of Q by columns [qnz]; filler, the nonlinear hooks (Hessian of the Lagrangian)
+    int *iQ;    // row index of each entry of Q [qnz]; filler, the AMPL set-up hook (the ASL's)
+    int *kQ;    // column starts of Q [n+1]; filler (null: none, made empty by solvelp), AMPL set-up hook
+    double *At; // values of A by rows [nz]; solvelp set-up, rewritten by the nonlinear hooks
+    int *iAt;   // column index of each entry of At [nz]; solvelp set-up
+    int *kAt;   // row starts of At [m+1]; solvelp set-up
+    int *bndmark; // variable class [n]: 1 free, 2 lower only, 4 upper only, 8 both; solvelp set-up
+    int *rngmark; // row class [m]: 1 equality or range, 2 one-sided, 4 free; solvelp set-up
+    // The iterate: x, y (an initial guess may be put there before the solve; the
+    // solution is left there), w, z (kept by the initial-point hook when present), and
+    // p, q, s, t, v, g (made anew by the initial-point hook at every solve).
+    double *w;  // row slack of (w, v) [m]; initial-point hook, solvelp
+    double *x;  // primal variables [n]; filler (guess) or initial-point hook, solvelp
+    double *y;  // dual variables, one per row [m]; filler (guess) or initial-point hook, solvelp
+    double *z;  // dual of the lower bound slack g [n]; initial-point hook, solvelp
+    double *p;  // range slack of (p, q) [m]; initial-point hook, solvelp
+    double *q;  // dual of p [m]; initial-point hook, solvelp
+    double *s;  // dual of the upper bound slack t [n]; initial-point hook, solvelp
+    double *t;  // upper bound slack u - x [n]; initial-point hook, solvelp
+    double *v;  // dual of w [m]; initial-point hook, solvelp
+    double *g;  // lower bound slack x - l [n]; initial-point hook, solvelp
+    // Settings: openlp's defaults, set by the options (AMPL keywords, specs files);
+    // solvelp resolves the automatic ones (-1) at set-up.
+    int max;          // objective sense: 1 minimise, -1 maximise
+    double inftol;    // feasibility tolerance
+    double inftol2;   // second feasibility tolerance (blow-up test of the stopping rule)
+    double steplen;   // fraction of the step to the boundary
+    double mufactor;  // centering factor (-1: automatic)
+    int pred_corr;    // 1 predictor-corrector, 0 predictor only (-1: automatic)
+    int sf_req;       // significant figures required of the objectives' agreement
+    int itnlim;       // iteration limit
+    double timlim;    // processor-time limit in seconds
+    int verbose;      // output level: 0 nothing, 1 iteration lines, 2 statistics, 3+ diagnostics
+    double epssol;    // threshold factor of the solves at dependent positions
+    double epsnum;    // dependent-pivot tolerance of the factorization
+    double epscdn;    // conditioning tolerance (no option sets it; only the verbose-3 dump shows it)
+    double epsdiag;   // floor of the reduced system's diagonal
+    double stablty;   // weight of the ordering's tier penalty
+    int method;       // ordering: 0 none, 1 minimum degree, 2 minimum local fill, 3 approximate
+                      // minimum degree, 4 nested dissection, 5 minimum degree or, when it
+                      // needs less than half the operations, nested dissection
+    int dense;        // dense-node threshold of the ordering (-1: automatic)
+    int pdf;          // ordering priority: 0 automatic, 1 primal, 2 dual, 3 the automatic
+                      // one unless the other needs less than half the operations
+    double bndpush;   // least initial distance from the bounds (-1: automatic)
+    int honor_bnds;   // the step keeps x within its bounds (-1: automatic, off)
+    int honor_bnds_init; // the initial point is moved within the bounds (1)
+    int convex;       // 1: asserted convex (no perturbation search)
+    int quadratic;    // 1: linear rows and a quadratic objective; AMPL intake, MPS reader, options
+    int lincons;      // 1: no nonlinear rows; AMPL intake, options
+    int sdp;          // 1: asserted a semidefinite program (steps shortened by block tests)
+    char name[15];    // problem name (MPS NAME line); MPS reader
+    char obj[11];     // MPS objective row name (10 characters and NUL); options, MPS reader
+    char rhs[11];     // MPS right-hand-side set name; options, MPS reader
+    char ranges[11];  // MPS RANGES set name; options, MPS reader
+    char bounds[11];  // MPS BOUNDS set name; options, MPS reader
+    int *tier;        // elimination classes of the ordering [n+m], 0 or 1; a caller (none in this system)
+    char **param;     // MPS parameter strings [np], each its own block; MPS reader
+    int np;           // count of param; MPS reader
+    // Hooks, in slot order (defaults from openlp; the AMPL driver replaces the nl_ ones).
+    // Never called by anything in this system: hook, nl_update_h, objval, objgrad and
+    // hessian; conval and congrad only by MPS update routines of their own.
+    st_rule_fn st_rule;             // once per iteration: 0 converged, > 0 stop, < 0 go on
+    init_fn init;                   // once before the first iteration: the initial point
+    nl_init_fn nl_init;             // once at set-up (result not examined)
+    nl_update_fn nl_update;         // 1 at the initial point (and the eqqp test), 0 after each step
+    nl_update_fg_fn nl_update_fg;   // after each candidate step; non-zero: not evaluable there
+    nl_update_fg_fn nl_update_h;    // (never called)
+    nl_close_fn nl_close;           // once at the end of the solve
+    hook_fn hook;                   // (never called)
+    objval_fn objval;               // (never called)
+    objgrad_fn objgrad;             // (never called)
+    hessian_fn hessian;             // (never called)
+    conval_fn conval;               // (not on the solver's road)
+    congrad_fn congrad;             // (not on the solver's road)
+    // Iteration report, written by solvelp at the top of every iteration.
+    int iter;           // number of the current iteration
+    double elaptime;    // processor seconds at the end of the previous iteration
+    double primal_inf;  // relative primal infeasibility
+    double dual_inf;    // relative dual infeasibility
+    int sigfig;         // significant figures to which the objectives agree
+    double primal_obj;  // objective at x; the update hooks
+    double dual_obj;    // dual objective
+    double *R;   // row activities A x [m]; set-up hook (made), update hooks (filled)
+    double *b0;  // b as it stood when the set-up hook ran [m]; set-up hook
+    double pert_primal; // shift of the primal diagonal; the perturbation search of solvelp
+    double pert_dual;   // shift of the dual diagonal (nothing changes it)
+    int sdpnum;         // number of semidefinite blocks; solvelp from "sdpblocks.orva"
+    int *sdpblock;      // order of each semidefinite block [sdpnum]; solvelp
+    double penalty;     // penalty parameter (option; stored, read by nothing)
+    unsigned borrowed;  // BORROWED_* bits: arrays lent by the filler (below); filler
 };
 
 // Bits of LP::borrowed: arrays of the record that belong to the one who filled it (the
-// AMPL driver lends the ASL's own b, r, l, u and the initial guesses x, y).  The library
-// never resizes or frees a borrowed array; it has the record's length.
+// AMPL driver lends the ASL's own b, r, l, u, the initial guesses x, y and the structure
+// of the Hessian iQ, kQ).  The library never resizes or frees a borrowed array; it has
+// the record's length.
 enum : unsigned {
     BORROWED_B = 1u << 0,
     BORROWED_R = 1u << 1,
@@ -141,6 +153,8 @@ enum : unsigned {
     BORROWED_U = 1u << 3,
     BORROWED_X = 1u << 4,
     BORROWED_Y = 1u << 5,
+    BORROWED_IQ = 1u << 6,
+    BORROWED_KQ = 1u << 7,
 };
 
 // Creates a record with its defaults and default hooks; never returns null.

@@ -34,7 +34,10 @@ enum {
                        // empty and fixed columns (always made)
     PO_COLSING = 2,    // free and implied-free column singletons
     PO_DOUBLETON = 4,  // doubleton equations
-    PO_ALL = 7
+    PO_ALL = 7,
+    // What pays on the public LP and QP sets: the doubleton equations cost more in the
+    // factorization than they save (dfl001: 10 % more operations per iteration).
+    PO_DEFAULT = PO_BASIC | PO_COLSING
 };
 
 // Why a row or a column was removed (the report's reasons, also counted by pass).
@@ -136,13 +139,21 @@ struct solcheck {
 // presolve does not take (nonlinear hooks, SDP blocks, a damaged matrix or one with a
 // repeated entry, a negative or undefined range, values that are not numbers) is copied
 // unreduced, so that solvelp reports it.  Release the result with freeprep.
-prep *presolve(LP *lp, int opts = PO_ALL);
+prep *presolve(LP *lp, int opts = PO_DEFAULT);
 
 // Restores the solution of the solved reduced problem ps->red into the original record:
 // x, y, z and s (allocated when absent), iter, primal_obj and dual_obj (from the check);
 // then checks the point on the original problem, prints the check at verbose >= 2 and
 // returns it.
 solcheck postsolve(const prep *ps, LP *lp);
+
+// Solves the reduced problem of `ps` and restores its solution into `lp` (the record
+// presolve reduced): when presolve itself decided (infeasible or unbounded) its result
+// without iterating; otherwise solvelp on ps->red, then postsolve, whose check on the
+// problem as read turns an optimal result it refutes into 1 (suboptimal).  Prints, at
+// lp->verbose 1 and above, what presolve decided or why the check refuted, and at 2 and
+// above the final message.  Returns the result code.
+int solve_presolved(prep *ps, LP *lp);
 
 // Evaluates the record's x, y, z and s on its problem with the solver's own measures:
 // violations of row sides and bounds; reduced costs of a sign no bound takes (for a

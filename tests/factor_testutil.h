@@ -31,7 +31,7 @@ inline void finish_lp(LP *lp, const std::vector<int> &bnd = {}, const std::vecto
     for (int i = 0; i < m; ++i) lp->rngmark[i] = rng.empty() ? 1 : rng[i];
 }
 
-struct random_spec {
+struct random_shape {
     int m = 10, n = 15;
     double density = 0.2;
     bool quad = false;        // Q with both triangles (diagonally dominant, convex)
@@ -41,7 +41,7 @@ struct random_spec {
     unsigned seed = 1;
 };
 
-inline dense_problem random_problem(const random_spec &s) {
+inline dense_problem random_problem(const random_shape &s) {
     std::mt19937 gen(s.seed);
     std::uniform_real_distribution<double> U(-1.0, 1.0), P(0.0, 1.0);
     dense_problem p;

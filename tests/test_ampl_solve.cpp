@@ -36,8 +36,8 @@ solved solve(const std::string &stem, const std::string &words = "") {
 // 2 x0 + 2 x1 + 1 over 2 x0 + x1 <= 5, x0 >= 1: optimum x = (1, 3, 0), objective 9, duals
 // y = (2, 0, 1) (rows 0 and 2 binding, x2 at its lower bound with reduced cost -2).
 // The same problem minimising the negated objective has the negated duals.
-nl_spec lp_spec(bool maximize) {
-    nl_spec p;
+nl_model lp_model(bool maximize) {
+    nl_model p;
     p.n = 3;
     nl_row r0, r1, r2;
     r0.lin = {{0, 1.0}, {1, 1.0}, {2, 1.0}};
@@ -61,7 +61,7 @@ nl_spec lp_spec(bool maximize) {
 TEST(AmplSolve, LinearProgramInBothSenses) {
     const std::string dir = scratch_dir("ampl-lp");
     for (bool maximize : {true, false}) {
-        const std::string stem = write_nl(dir, maximize ? "lpmax" : "lpmin", lp_spec(maximize));
+        const std::string stem = write_nl(dir, maximize ? "lpmax" : "lpmin", lp_model(maximize));
         const solved s = solve(stem);
         EXPECT_EQ(s.run.status, 0) << s.run.out;
         ASSERT_TRUE(s.sol.ok);
@@ -86,7 +86,7 @@ TEST(AmplSolve, LinearProgramInBothSenses) {
 TEST(AmplSolve, QuadraticAndNonlinearPrograms) {
     const std::string dir = scratch_dir("ampl-nlp");
     // min (x0-1)^2 + (x1-2)^2  s.t.  x0^2 + x1^2 <= 1: x* = (1,2)/sqrt5, dual 1 - sqrt5.
-    nl_spec p;
+    nl_model p;
     p.n = 2;
     p.nnl = 2;
     nl_row c;
@@ -107,7 +107,7 @@ TEST(AmplSolve, QuadraticAndNonlinearPrograms) {
     EXPECT_NEAR(s.sol.y[0], 1 - r5, 1e-6);
 
     // The same objective over the half-plane x0 + x1 <= 1 is a QP: x* = (0, 1), dual -2.
-    nl_spec q = p;
+    nl_model q = p;
     q.rows[0].expr.clear();
     q.rows[0].lin = {{0, 1.0}, {1, 1.0}};
     const std::string qstem = write_nl(dir, "half", q);
@@ -124,7 +124,7 @@ TEST(AmplSolve, EvaluationFailures) {
     const std::string dir = scratch_dir("ampl-eval");
     // min x0 - log(x0), no bounds, started at 10: the first full step leaves the domain of
     // log, the step is halved until it can be evaluated; the minimum is at x0 = 1.
-    nl_spec p;
+    nl_model p;
     p.n = 1;
     p.nnl = 1;
     nl_objective o;
@@ -160,7 +160,7 @@ TEST(AmplSolve, EvaluationFailures) {
 
 TEST(AmplSolve, LimitsAndTimingReport) {
     const std::string dir = scratch_dir("ampl-limits");
-    const std::string stem = write_nl(dir, "lp", lp_spec(true));
+    const std::string stem = write_nl(dir, "lp", lp_model(true));
     const solved none = solve(stem, "iterlim=0");
     EXPECT_EQ(none.sol.code, 400);
     EXPECT_EQ(none.sol.message.rfind("ORVA 7.03: iteration limit (0 iterations", 0), 0u)
@@ -199,7 +199,7 @@ TEST(AmplSolve, DamagedFilesAreRefused) {
     const std::string dir = scratch_dir("ampl-damaged");
     // min (x0-1)^2 + x1  s.t.  x0^2 + x1 <= 4,  x0 + x2 >= 1,  x2 <= 3, with x0^2 written
     // as (if x0 >= -100 then x0^2 else 0), so that the binary check walks a conditional.
-    nl_spec p;
+    nl_model p;
     p.n = 3;
     p.nnl = 1;
     nl_row c0, c1;
@@ -364,7 +364,7 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
     const std::string dir = scratch_dir("ampl-solfile");
     // min sum (j+1) x_j  s.t.  sum x_j >= 1,  0 <= x_j <= 10, 300 variables: the .sol file
     // holds 301 values, well over 1024 bytes in either form.
-    nl_spec p;
+    nl_model p;
     p.n = 300;
     nl_row r;
     nl_objective o;

@@ -19,8 +19,8 @@ using namespace orva::testing;
 namespace {
 
 // x0 + 2 x1 >= 2 (row 0), x0 - x1 <= 1 (row 1, negated by the intake), x >= 0.
-nl_spec two_rows(bool maximize) {
-    nl_spec p;
+nl_model two_rows(bool maximize) {
+    nl_model p;
     p.n = 2;
     nl_row r0, r1;
     r0.lin = {{0, 1.0}, {1, 2.0}};

@@ -23,8 +23,8 @@ const std::vector<std::string> keywords = {
 std::string orva_bin() { return bin("orva"); }
 
 // A small LP: min x0 + x1 s.t. x0 + 2 x1 >= 2, x >= 0.
-nl_spec small_lp() {
-    nl_spec p;
+nl_model small_lp() {
+    nl_model p;
     p.n = 2;
     nl_row r;
     r.lin = {{0, 1.0}, {1, 2.0}};
@@ -119,7 +119,7 @@ TEST(Driver, OptionValuesAreCheckedWhole) {
 
 TEST(Driver, ComplementarityProblemsAreRefused) {
     const std::string dir = scratch_dir("driver-mpec");
-    nl_spec p = small_lp();
+    nl_model p = small_lp();
     nl_row cc;
     cc.lin = {{0, 1.0}};
     cc.complements = 1;  // x0 complements x1

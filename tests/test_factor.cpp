@@ -14,28 +14,28 @@ using namespace orva::testing;
 
 namespace {
 
-struct shape {
+struct factor_case {
     const char *name;
-    random_spec spec;
+    random_shape shape;
     int method, pdf;
 };
 
 // Factors one random quasi-definite system and checks it against the reference.
-void check_shape(const shape &s, double dmlo = 0.1, double dmhi = 10.0) {
+void check_shape(const factor_case &s, double dmlo = 0.1, double dmhi = 10.0) {
     SCOPED_TRACE(s.name);
-    LP *lp = make_lp(random_problem(s.spec));
+    LP *lp = make_lp(random_problem(s.shape));
     finish_lp(lp);
     lp->verbose = 0;
     lp->method = s.method;
     lp->pdf = s.pdf;
-    const auto Dn = spread(lp->n, s.spec.seed + 11, 0.1, 10.0);
-    const auto Dm = spread(lp->m, s.spec.seed + 17, dmlo, dmhi);
+    const auto Dn = spread(lp->n, s.shape.seed + 11, 0.1, 10.0);
+    const auto Dm = spread(lp->m, s.shape.seed + 17, dmlo, dmhi);
     inv_num(lp, Dn.data(), Dm.data());
     expect_structure_sound(lp->n, lp->m);
     expect_matches_reference(lp, Dn.data(), Dm.data());
     // A second call with other values reuses the structure and is just as exact.
-    const auto Dn2 = spread(lp->n, s.spec.seed + 23, 1e-3, 1e3);
-    const auto Dm2 = spread(lp->m, s.spec.seed + 29, 1e-3, 1e3);
+    const auto Dn2 = spread(lp->n, s.shape.seed + 23, 1e-3, 1e3);
+    const auto Dm2 = spread(lp->m, s.shape.seed + 29, 1e-3, 1e3);
     const int lnz = factor_info().lnz;
     inv_num(lp, Dn2.data(), Dm2.data());
     EXPECT_EQ(factor_info().lnz, lnz);
@@ -47,11 +47,11 @@ void check_shape(const shape &s, double dmlo = 0.1, double dmhi = 10.0) {
 } // namespace
 
 TEST(Factor, RandomShapesMatchTheDenseReference) {
-    std::vector<shape> shapes;
+    std::vector<factor_case> shapes;
     for (int method = 0; method <= 5; ++method)
         for (int pdf = 1; pdf <= 2; ++pdf) {
             unsigned seed = 100 * method + 10 * pdf;
-            auto add = [&](const char *name, random_spec r) {
+            auto add = [&](const char *name, random_shape r) {
                 r.seed = ++seed;
                 shapes.push_back({name, r, method, pdf});
             };
@@ -68,22 +68,22 @@ TEST(Factor, RandomShapesMatchTheDenseReference) {
 }
 
 TEST(Factor, FreeRowsWithHugeDiagonal) {
-    shape s{"free rows", {20, 30, 0.15}, 1, 2};
+    factor_case s{"free rows", {20, 30, 0.15}, 1, 2};
     check_shape(s, 1e300, 1e300);
 }
 
 TEST(Factor, BigSupernodesUseTheBlockedPath) {
     // A dense Q makes one supernode of all columns; dense rows on top of it give
     // large updates between supernodes.
-    random_spec r{40, 150, 0.9, true, 0, 0};
+    random_shape r{40, 150, 0.9, true, 0, 0};
     r.seed = 7;
     for (int pdf = 1; pdf <= 2; ++pdf) {
-        shape s{"dense quadratic", r, 1, pdf};
+        factor_case s{"dense quadratic", r, 1, pdf};
         check_shape(s);
     }
-    random_spec r2{300, 120, 0.3, false, 2, 0};
+    random_shape r2{300, 120, 0.3, false, 2, 0};
     r2.seed = 9;
-    shape s2{"many rows", r2, 1, 1};
+    factor_case s2{"many rows", r2, 1, 1};
     check_shape(s2);
 }
 
@@ -204,7 +204,7 @@ TEST(Factor, DependentPivotsFollowTheHundredthRule) {
 
 TEST(Factor, DuplicateRowsAreDependent) {
     // Row 3 repeats row 1; with the columns eliminated first its Schur pivot vanishes.
-    random_spec r{6, 10, 0.4};
+    random_shape r{6, 10, 0.4};
     r.seed = 5;
     dense_problem p = random_problem(r);
     p.A[3] = p.A[1];
@@ -347,7 +347,7 @@ TEST(Factor, TinyPivotRaisesEpsdiagUntilClosed) {
 }
 
 TEST(Factor, StatusesAndPivotSigns) {
-    random_spec r{6, 10, 0.4};
+    random_shape r{6, 10, 0.4};
     r.seed = 5;
     dense_problem p = random_problem(r);
     LP *lp = make_lp(p);
@@ -389,7 +389,7 @@ TEST(Factor, StatusesAndPivotSigns) {
 }
 
 TEST(Factor, ChangedSizesRebuildTheStructure) {
-    random_spec r{8, 12, 0.3};
+    random_shape r{8, 12, 0.3};
     LP *a = make_lp(random_problem(r));
     finish_lp(a);
     a->verbose = 0;

@@ -63,8 +63,8 @@ struct hooked : ampl_intake {
 };
 
 // min  x0^2 + 3 x1   s.t.  x0^2 >= 1  (nonlinear row first),  x0 + x1 >= 1
-nl_spec quad_with_nonlinear_row() {
-    nl_spec p;
+nl_model quad_with_nonlinear_row() {
+    nl_model p;
     p.n = 2;
     p.nnl = 1;
     nl_row c0, c1;
@@ -162,7 +162,7 @@ TEST(Hooks, CandidateValuesFeedTheNextUpdate) {
 
 TEST(Hooks, QuadraticProgramHessianIsEvaluatedOnce) {
     const std::string dir = scratch_dir("hooks-qp");
-    nl_spec p = quad_with_nonlinear_row();
+    nl_model p = quad_with_nonlinear_row();
     p.rows.erase(p.rows.begin());  // only the linear row: a QP
     p.objs[0].expr = "o0\no5\nv0\nn2\no2\nv0\nv1\n";
     p.nnl = 2;
@@ -221,7 +221,7 @@ TEST(Hooks, WithoutObjectiveTheModelIsTheConstraintCurvatureOnly) {
 
 TEST(Hooks, EvaluationErrorsAreReported) {
     const std::string dir = scratch_dir("hooks-err");
-    nl_spec p = quad_with_nonlinear_row();
+    nl_model p = quad_with_nonlinear_row();
     p.rows[0].expr = "o43\nv0\n";  // log(x0) >= 1
     p.objs[0].expr = "o43\nv0\n";
     const std::string stem = write_nl(dir, "p", p);

@@ -26,8 +26,8 @@ namespace {
 //   r1:  x0 - x2 <= 5   (negated)  r4:  free row x2 + x3
 //   r2:  x2 + x3 = 4
 //   x0 >= 0, x1 <= 3 (negated), x2 free, 1 <= x3 <= 2, x4 >= 0 with no entries.
-nl_spec rows_and_bounds() {
-    nl_spec p;
+nl_model rows_and_bounds() {
+    nl_model p;
     p.n = 5;
     nl_row r0, r1, r2, r3, r4;
     r0.lin = {{0, 1.0}, {1, 2.0}};
@@ -93,7 +93,7 @@ TEST(Intake, RowsBoundsAndMatrixAsRead) {
 
 TEST(Intake, SettingsAndSenseSelection) {
     const std::string dir = scratch_dir("intake-sense");
-    nl_spec p = rows_and_bounds();
+    nl_model p = rows_and_bounds();
     p.objs[0].maximize = true;
     nl_objective second;
     second.lin = {{2, 4.0}};
@@ -189,7 +189,7 @@ TEST(Intake, SettingsAndSenseSelection) {
 
 TEST(Intake, InitialGuesses) {
     const std::string dir = scratch_dir("intake-guess");
-    nl_spec p = rows_and_bounds();
+    nl_model p = rows_and_bounds();
     p.x0 = {{0, 1.5}, {1, -2.0}, {3, 1.25}};
     p.y0 = {{1, 3.0}, {3, -0.5}};
     const std::string stem = write_nl(dir, "guess", p);
@@ -220,7 +220,7 @@ TEST(Intake, InitialGuesses) {
 TEST(Intake, ProblemTypeAndDegree) {
     const std::string dir = scratch_dir("intake-type");
     // Quadratic objective x0^2 + x0 x1 with a linear row: a QP.
-    nl_spec qp;
+    nl_model qp;
     qp.n = 2;
     qp.nnl = 2;
     nl_row r;
@@ -248,7 +248,7 @@ TEST(Intake, ProblemTypeAndDegree) {
         EXPECT_EQ(in.lp->quadratic, 0);
     }
     // exp(x0) + x1: a general nonlinear objective.
-    nl_spec nlp = qp;
+    nl_model nlp = qp;
     nlp.objs[0].expr = "o44\nv0\n";
     nlp.objs[0].lin = {{1, 1.0}};
     const std::string nstem = write_nl(dir, "nlp", nlp);
@@ -259,7 +259,7 @@ TEST(Intake, ProblemTypeAndDegree) {
         EXPECT_EQ(objective_degree(in.asl, nstem.c_str(), 0), 3);
     }
     // A nonlinear constraint x0*x1 >= 1 with the quadratic objective: neither flag.
-    nl_spec qc = qp;
+    nl_model qc = qp;
     nl_row nr;
     nr.expr = "o2\nv0\nv1\n";
     nr.lo = 1;
@@ -285,7 +285,7 @@ TEST(Intake, ProblemTypeAndDegree) {
 
 TEST(Intake, IntegralityIsReportedAndIgnored) {
     const std::string dir = scratch_dir("intake-int");
-    nl_spec p = rows_and_bounds();
+    nl_model p = rows_and_bounds();
     p.nbv = 1;
     p.niv = 1;
     const std::string stem = write_nl(dir, "int", p);

@@ -349,3 +349,134 @@ TEST(IpmNlp, WoodFunctionInABoxIsNotStoppedEarly) {
     EXPECT_NEAR(r.obj, 0.0, 1e-6);
     for (int j = 0; j < 4; ++j) EXPECT_NEAR(r.x[j], 1.0, 1e-3) << j;
 }
+
+TEST(IpmNlp, MeritThatRisesAlongTheDirectionDoesNotStallAFeasiblePoint) {
+    // min exp(x1) + x2^2 + (x3 - 1)^2  s.t.  x1 + x2 + x3 = 2, x1^2 + x2^2 = 1, in the box
+    // -1e6 <= x <= 1e6: minimum 1.7432777754077 at x1 = -0.4194772.  Near the end the bound
+    // duals of the wide box are far above their centred values and the merit rises along
+    // every direction; halving the step could never pass its comparison, and the solve
+    // used to creep to the iteration limit at a feasible point.
+    nlp p;
+    p.n = 3;
+    p.m = 2;
+    p.f = [](const double *x) { return std::exp(x[0]) + x[1] * x[1] + (x[2] - 1) * (x[2] - 1); };
+    p.grad = [](const double *x, double *g) {
+        g[0] = std::exp(x[0]);
+        g[1] = 2 * x[1];
+        g[2] = 2 * (x[2] - 1);
+    };
+    p.hess = [](const double *x, const double *y, double *H) {
+        for (int k = 0; k < 9; ++k) H[k] = 0.0;
+        H[0] = std::exp(x[0]) - 2 * y[1];
+        H[4] = 2 - 2 * y[1];
+        H[8] = 2;
+    };
+    p.h = [](const double *x, double *v) {
+        v[0] = x[0] + x[1] + x[2];
+        v[1] = x[0] * x[0] + x[1] * x[1];
+    };
+    p.jac = [](const double *x, double *J) {
+        J[0] = J[1] = J[2] = 1;
+        J[3] = 2 * x[0];
+        J[4] = 2 * x[1];
+        J[5] = 0;
+    };
+    p.b = {2, 1};
+    p.r = {0, 0};
+    p.l = {-1e6, -1e6, -1e6};
+    p.u = {1e6, 1e6, 1e6};
+    p.x0 = {0.5, 0.5, 0.5};
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, 1.7432777754077, 1e-8);
+    EXPECT_NEAR(r.x[0], -0.4194772, 1e-5);
+    EXPECT_LT(r.iter, 60);
+}
+
+TEST(IpmNlp, FirstStepOfALinearObjectiveInAWideBoxIsHeldToTheGrowthTest) {
+    // min x1 + x2  s.t.  x1^2 + x2^2 <= 2, -1e8 <= x <= 1e8, from (0.5, 0.2): -2 at (-1, -1).
+    // The first model has no curvature (the row's multiplier is still 0 when the Hessian
+    // is taken) and the box's diagonal is 1e-8, so the first direction reaches 1e6 and
+    // more; taken, it made the infeasibility jump by 1e13 and the stopping rule called
+    // the problem dual infeasible at iteration 2.
+    nlp p;
+    p.n = 2;
+    p.m = 1;
+    p.f = [](const double *x) { return x[0] + x[1]; };
+    p.grad = [](const double *, double *g) { g[0] = g[1] = 1.0; };
+    p.hess = [](const double *, const double *y, double *H) {
+        H[0] = H[3] = 2 * y[0];
+        H[1] = H[2] = 0.0;
+    };
+    p.h = [](const double *x, double *v) { v[0] = -x[0] * x[0] - x[1] * x[1]; };
+    p.jac = [](const double *x, double *J) {
+        J[0] = -2 * x[0];
+        J[1] = -2 * x[1];
+    };
+    p.b = {-2};
+    p.r = {INF};
+    p.l = {-1e8, -1e8};
+    p.u = {1e8, 1e8};
+    p.x0 = {0.5, 0.2};
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, -2.0, 1e-6);
+    EXPECT_NEAR(r.x[0], -1.0, 1e-4);
+}
+
+TEST(IpmNlp, FarBoundsDoNotSetTheCentering) {
+    // A chain of four pipes: pressures 0 <= p_i <= 100 - 5i (p_4 >= 40), flows
+    // -1e8 <= q_i <= 1e8, q_i = q_{i+1} = D, p_i^2 - p_{i+1}^2 = k_i q_i |q_i|
+    // (k = 0.5, 0.6, 0.7, 0.8); max D.  The optimum is D = sqrt(8400 / 2.6) with p_0 = 100.
+    // The flows' bound pairs start with products near 1e8; averaged in, they made the
+    // centering push every other pair to that size, and the solve never recovered.
+    const int N = 4, n = 2 * N + 2, m = 2 * N, iD = 2 * N + 1;
+    auto q = [](int i) { return N + 1 + i; };
+    auto k = [](int i) { return 0.5 + 0.1 * i; };
+    nlp p;
+    p.n = n;
+    p.m = m;
+    p.f = [](const double *x) { return -x[iD]; };
+    p.grad = [](const double *, double *g) {
+        for (int j = 0; j < n; ++j) g[j] = 0.0;
+        g[iD] = -1.0;
+    };
+    p.hess = [&](const double *x, const double *y, double *H) {
+        for (int e = 0; e < n * n; ++e) H[e] = 0.0;
+        for (int i = 0; i < N; ++i) {
+            H[i * n + i] -= 2 * y[N + i];
+            H[(i + 1) * n + i + 1] += 2 * y[N + i];
+            H[q(i) * n + q(i)] += 2 * k(i) * y[N + i] * (x[q(i)] < 0 ? -1 : 1);
+        }
+    };
+    p.h = [&](const double *x, double *v) {
+        for (int i = 0; i < N; ++i) {
+            v[i] = x[q(i)] - (i + 1 < N ? x[q(i + 1)] : x[iD]);
+            v[N + i] = x[i] * x[i] - x[i + 1] * x[i + 1] - k(i) * x[q(i)] * std::fabs(x[q(i)]);
+        }
+    };
+    p.jac = [&](const double *x, double *J) {
+        for (int e = 0; e < n * m; ++e) J[e] = 0.0;
+        for (int i = 0; i < N; ++i) {
+            J[i * n + q(i)] = 1;
+            J[i * n + (i + 1 < N ? q(i + 1) : iD)] = -1;
+            J[(N + i) * n + i] = 2 * x[i];
+            J[(N + i) * n + i + 1] = -2 * x[i + 1];
+            J[(N + i) * n + q(i)] = -2 * k(i) * std::fabs(x[q(i)]);
+        }
+    };
+    p.b.assign(m, 0.0);
+    p.r.assign(m, 0.0);
+    p.l.assign(n, -1e8);
+    p.u.assign(n, 1e8);
+    for (int i = 0; i <= N; ++i) {
+        p.l[i] = i == N ? 40 : 0;
+        p.u[i] = 100 - 5 * i;
+    }
+    p.l[iD] = 0;
+    p.x0.assign(n, 0.0);
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, -std::sqrt(8400 / 2.6), 1e-6);
+    EXPECT_NEAR(r.x[0], 100.0, 1e-5);
+}

@@ -143,7 +143,7 @@ TEST(Order, TiersDecideWhichKindGoesFirst) {
   // the tiers, nested dissection of tier 1) alike.
   for (int method : {1, 3, 4}) {
     SCOPED_TRACE(method);
-    random_spec r{30, 50, 0.08};
+    random_shape r{30, 50, 0.08};
     r.seed = 77;
     LP *lp = make_lp(random_problem(r));
     std::vector<int> bnd(50, 8);
@@ -207,8 +207,8 @@ TEST(Order, ChoicesByTheOperationsTheyNeed) {
     // the other needs less than half the operations (the primal one only for a convex
     // problem); method 5 keeps minimum degree unless nested dissection needs less than
     // half.
-    const random_spec wide{15, 60, 0.06}, dense{40, 30, 0.06, false, 6}, tall{80, 20, 0.1};
-    for (const random_spec *r : {&wide, &dense, &tall})
+    const random_shape wide{15, 60, 0.06}, dense{40, 30, 0.06, false, 6}, tall{80, 20, 0.1};
+    for (const random_shape *r : {&wide, &dense, &tall})
         for (int method : {1, 4, 5}) {
             SCOPED_TRACE(method);
             LP *lp = make_lp(random_problem(*r));
@@ -253,7 +253,7 @@ TEST(Order, ChoicesByTheOperationsTheyNeed) {
 }
 
 TEST(Order, AutomaticThresholdWithNoTarget) {
-    random_spec r{10, 10, 0.3};
+    random_shape r{10, 10, 0.3};
     LP *lp = make_lp(random_problem(r));
     finish_lp(lp);  // no free variables: t = 0 under the dual priority
     lp->verbose = 0;
@@ -325,7 +325,7 @@ TEST(Order, ColumnBlockingOfADenseSupernode) {
 
 TEST(Order, OneSidedQuadraticPatternIsHandledSafely) {
     // Q with only its lower triangle stored: the graph is made symmetric.
-    random_spec r{8, 12, 0.3, true};
+    random_shape r{8, 12, 0.3, true};
     dense_problem p = random_problem(r);
     for (int i = 0; i < 12; ++i)
         for (int j = i + 1; j < 12; ++j) p.Q[i][j] = 0.0;
@@ -397,7 +397,7 @@ TEST(Order, EliminationReplaysOnDenseRowsAndLongRuns) {
     // rows' lists are long and lose entries at almost every step, and large cliques
     // form late.  The order and the structure must agree with a plain replay.
     for (unsigned seed = 1; seed <= 3; ++seed) {
-        random_spec r;
+        random_shape r;
         r.m = 60;
         r.n = 260;
         r.density = 0.015;

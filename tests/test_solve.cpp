@@ -10,7 +10,7 @@ using namespace orva;
 using namespace orva::testing;
 
 TEST(Solve, RandomSystemsAreSolvedToTheTolerance) {
-    std::vector<random_spec> specs = {{20, 30, 0.15}, {50, 20, 0.1, true}, {15, 60, 0.1, true, 2, 1},
+    std::vector<random_shape> specs = {{20, 30, 0.15}, {50, 20, 0.1, true}, {15, 60, 0.1, true, 2, 1},
                                       {40, 40, 0.1, false, 0, 0, 5}};
     unsigned seed = 40;
     for (auto r : specs) {
@@ -35,7 +35,7 @@ TEST(Solve, RandomSystemsAreSolvedToTheTolerance) {
 }
 
 TEST(Solve, ZeroRightHandSideGivesZero) {
-    random_spec r{10, 14, 0.3, true};
+    random_shape r{10, 14, 0.3, true};
     LP *lp = make_lp(random_problem(r));
     finish_lp(lp);
     lp->verbose = 0;
@@ -117,7 +117,7 @@ TEST(Solve, DependentPositionWithinThresholdEndsAtZero) {
 }
 
 TEST(Solve, FreeRowsAndPerturbations) {
-    random_spec r{25, 30, 0.12, true};
+    random_shape r{25, 30, 0.12, true};
     r.seed = 3;
     LP *lp = make_lp(random_problem(r));
     std::vector<int> rng(25, 1);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Mutation fuzzing of the AMPL path: damaged copies of .nl files are solved by a
-sanitizer build of orva; a run that ends by a signal, a sanitizer report or a hang is a
-fault, saved with the file it came from.
+sanitizer build of orva; a run that ends by a signal, a sanitizer report, more than 30 s of
+processor time or a hang is a fault, saved with the file it came from.
 
     tests/fuzz/fuzz_nl.py SECONDS ORVA_BINARY OUTDIR SEED.nl... [--seed N]
 
@@ -12,9 +12,20 @@ after the header are changed or the file is cut short."""
 import os
 import random
 import re
+import resource
+import signal
 import subprocess
 import sys
 import time
+
+# A run that spins is caught by its processor time (on a shared machine the wall clock
+# also counts the other users' work); one that waits without working, by the wall clock.
+CPU_SECONDS = 30
+WALL_SECONDS = 600
+
+
+def limit_cpu():
+    resource.setrlimit(resource.RLIMIT_CPU, (CPU_SECONDS, CPU_SECONDS + 5))
 
 VALUES = [b'0', b'-1', b'1', b'2', b'3', b'7', b'99999999', b'2147483647', b'-2147483648',
           b'1e308', b'nan', b'inf']
@@ -89,15 +100,18 @@ def main():
         with open(stem + '.nl', 'wb') as f:
             f.write(data)
         try:
-            p = subprocess.run([orva, stem, '-AMPL', 'maxit=50'], capture_output=True, timeout=30, env=env)
+            p = subprocess.run([orva, stem, '-AMPL', 'maxit=50'], capture_output=True, timeout=WALL_SECONDS,
+                               env=env, preexec_fn=limit_cpu)
             out = p.stdout + p.stderr
             why = None
-            if p.returncode < 0 or p.returncode >= 128:
+            if p.returncode == -signal.SIGXCPU:
+                why = 'more than %d s of processor time' % CPU_SECONDS
+            elif p.returncode < 0 or p.returncode >= 128:
                 why = 'status %d' % p.returncode
             elif b'AddressSanitizer' in out or b'runtime error' in out:
                 why = 'sanitizer report'
         except subprocess.TimeoutExpired:
-            why, out = 'no end within 30 s', b''
+            why, out = 'no end within %d s' % WALL_SECONDS, b''
         runs += 1
         if why:
             faults += 1

@@ -53,7 +53,7 @@ void bound_line(std::ostream &o, double lo, double up) {
 }
 } // namespace
 
-std::string nl_text(const nl_spec &p) {
+std::string nl_text(const nl_model &p) {
     const int n = p.n, m = static_cast<int>(p.rows.size()), no = static_cast<int>(p.objs.size());
     int nlc = 0, nlo = 0, nranges = 0, neqns = 0, ncc = 0, nzc = 0, nzo = 0;
     for (const auto &r : p.rows) {
@@ -268,7 +268,7 @@ std::string nl_binary(const std::string &text, bool other_order) {
     return out;
 }
 
-std::string write_nl(const std::string &dir, const std::string &stem, const nl_spec &p) {
+std::string write_nl(const std::string &dir, const std::string &stem, const nl_model &p) {
     const std::string path = dir + "/" + stem;
     std::ofstream f(path + ".nl", std::ios::binary);
     f << nl_text(p);

@@ -26,7 +26,7 @@ struct nl_objective {
     bool maximize = false;
 };
 
-struct nl_spec {
+struct nl_model {
     int n = 0;
     int nnl = 0;                 // number of leading variables that appear nonlinearly
     std::vector<nl_row> rows;
@@ -37,13 +37,13 @@ struct nl_spec {
 };
 
 // The text of the .nl file.
-std::string nl_text(const nl_spec &p);
+std::string nl_text(const nl_model &p);
 // The same problem in the binary form (this machine's byte order, or with other_order the
 // opposite one, stated in the header), converted from the text that nl_text writes:
 // segment letters and node types stay bytes, integers become 32-bit, numbers doubles,
 // bound types their digit.
 std::string nl_binary(const std::string &text, bool other_order = false);
 // Writes dir/stem.nl; returns the stem path (dir/stem).
-std::string write_nl(const std::string &dir, const std::string &stem, const nl_spec &p);
+std::string write_nl(const std::string &dir, const std::string &stem, const nl_model &p);
 
 } // namespace orva::testing
