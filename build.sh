@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libgtest-dev
+packages=(g++ cmake make libamplsolver-dev libopenblas-serial-dev libsuitesparse-dev libmetis-dev libgtest-dev
           pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do

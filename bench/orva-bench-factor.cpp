@@ -1,6 +1,6 @@
 // Benchmark of the sparse factorization on a real problem.
 //
-//   orva-bench-factor PROBLEM.nl [reps] [seed] [method]
+//   orva-bench-factor PROBLEM.nl [reps] [seed] [method] [pdf]
 //
 // Reads the problem through the ASL, builds the reduced system as the solver does
 // (A by columns, its transpose, the variable and row classes, Q with both triangles
@@ -36,6 +36,7 @@
 // The ASL's headers define short macros (range, ...): the standard headers come first.
 #include "asl_pfgh.h"
 #include "bench/peer_mumps.h"
+#include "linalg/blas.h"
 #include "linalg/factor.h"
 #include "linalg/factor_info.h"
 #include "linalg/kernels.h"
@@ -83,7 +84,6 @@ struct dense_child {
         if (pid == 0) {
             close(a[1]);
             close(b[0]);
-            openblas_set_num_threads(1);
             dense_bench d;
             char c;
             while (read(a[0], &c, 1) == 1) {
@@ -124,13 +124,16 @@ double median(std::vector<double> v) {
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        Fprintf(Stderr, "usage: %s problem.nl [reps] [seed] [method]\n", argv[0]);
+        Fprintf(Stderr, "usage: %s problem.nl [reps] [seed] [method] [pdf]\n", argv[0]);
         return 2;
     }
     const int reps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const unsigned seed = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 1;
-    const int method = argc > 4 ? std::atoi(argv[4]) : 1;  // ordering: 0 none, 1 degree, 2 local fill
-    openblas_set_num_threads(1);
+    // ordering: 0 none, 1 degree, 2 local fill, 3 approximate degree, 4 nested dissection
+    const int method = argc > 4 ? std::atoi(argv[4]) : 1;
+    // priority: 0 by the estimates, 1 primal, 2 dual, 3 by fill
+    const int pdf = argc > 5 ? std::atoi(argv[5]) : 0;
+    orva::blas_setup();  // before the dense child forks, so that both use the same kernels
     dense_child dense;
 
     ASL *asl = ASL_alloc(ASL_read_pfgh);
@@ -222,6 +225,8 @@ int main(int argc, char **argv) {
     for (int i = 0; i < m; ++i) Dm[i] = lp->rngmark[i] == 4 ? 1e300 : std::exp(U(gen));
     lp->verbose = 0;
     lp->method = method;
+    lp->pdf = pdf;
+    if (argc > 5) lp->convex = 1;  // a priority asked for: as for a convex problem (orva-mps)
 
     struct rusage ru0 {};
     getrusage(RUSAGE_SELF, &ru0);

@@ -61,9 +61,16 @@ I_Known max_kn = {-1, &opts.sense};
 I_Known mindeg_kn = {1, &opts.method};
 I_Known minlocfil_kn = {2, &opts.method};
 I_Known noreord_kn = {0, &opts.method};
+I_Known amd_kn = {3, &opts.method};
+I_Known nesdis_kn = {4, &opts.method};
+I_Known autoord_kn = {5, &opts.method};
+I_Known lessfill_kn = {3, &opts.pdf};
 
 // Sorted by keyword in byte order: the ASL finds keywords by binary search.
 keyword keywds[] = {
+    {S("amd"), IK_val_ASL, &amd_kn, S("approximate minimum degree matrix reordering")},
+    {S("autoord"), IK_val_ASL, &autoord_kn,
+     S("minimum degree or, when it halves the operations, nested dissection reordering")},
     {S("bndpush"), real_val, &opts.bndpush, S("initial distance from bounds")},
     {S("bounds"), C_val_ASL, &opts.bounds, S("name of MPS BOUNDS section")},
     {S("convex"), IK1_val_ASL, &opts.convex, S("assert problem is convex")},
@@ -79,6 +86,8 @@ keyword keywds[] = {
     {S("inftol"), real_val, &opts.inftol, S("Feasibility tolerance")},
     {S("inftol2"), real_val, &opts.inftol2, S("Feasibility tolerance 2")},
     {S("iterlim"), int_val, &opts.iterlim, S("Iteration Limit (ITERLIM)")},
+    {S("lessfill"), IK_val_ASL, &lessfill_kn,
+     S("primal- or dual-favored matrix reordering by the operations they need")},
     {S("lp_only"), IK1_val_ASL, &opts.lp_only, S("linearize only---don't quadraticize")},
     {S("max"), IK_val_ASL, &max_kn, S("maximize the objective")},
     {S("maximize"), IK_val_ASL, &max_kn, S("maximize the objective")},
@@ -88,6 +97,7 @@ keyword keywds[] = {
     {S("minimize"), IK1_val_ASL, &opts.sense, S("minimize the objective")},
     {S("minlocfil"), IK_val_ASL, &minlocfil_kn, S("minimum local fill matrix reordering")},
     {S("mufactor"), real_val, &opts.mufactor, S("mu factor")},
+    {S("nesdis"), IK_val_ASL, &nesdis_kn, S("nested dissection matrix reordering")},
     {S("noreord"), IK_val_ASL, &noreord_kn, S("no matrix reordering")},
     {S("obj"), C_val_ASL, &opts.obj, S("name of MPS objective row")},
     {S("objno"), int_val, &opts.objno, S("objective number: 1= first, 0= none")},
@@ -113,7 +123,7 @@ keyword keywds[] = {
        "message")},
     {S("zero_initsol"), IK1_val_ASL, &opts.zero_initsol, S("start at the origin")},
 };
-static_assert(sizeof keywds / sizeof keywds[0] == 42, "the keyword table has 42 entries");
+static_assert(sizeof keywds / sizeof keywds[0] == 46, "the keyword table has 46 entries");
 
 Option_Info make_oinfo() {
     Option_Info oi{};

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "files/mps.h"
 #include "files/specs.h"
 #include "ipm/ipm.h"
+#include "lp/best.h"
 #include "lp/error.h"
 #include "lp/lp.h"
 #include "presolve/presolve.h"
@@ -48,9 +50,13 @@ void usage(std::FILE *to) {
                  "  integers: iterlim maxit sigfig outlev verbose dense lincons presolve\n"
                  "  reals (a value starts with a digit): inftol inftol2 steplen mufactor bndpush\n"
                  "         epssol epsnum epsdiag stablty timlim\n"
-                 "  flags: min minimize max maximize convex primal dual noreord minlocfil mindeg\n"
-                 "         pred_corr honor_bnds honor_bnds_init quadratic sdp\n"
+                 "  flags: min minimize max maximize convex primal dual lessfill noreord minlocfil\n"
+                 "         mindeg amd nesdis autoord pred_corr honor_bnds honor_bnds_init quadratic\n"
+                 "         sdp\n"
                  "  The log level is verbose=2 unless set (verbose=0: no log).\n"
+                 "  Unless a flag chooses them, the matrix reordering is minimum degree or, where it\n"
+                 "  halves the operations, nested dissection (autoord), and the priority the fill\n"
+                 "  estimates choose unless the other one halves the operations (lessfill).\n"
                  "\n"
                  "presolve=N reduces the problem before the solve and restores the solution after\n"
                  "it: 0 off; 1 empty, free, redundant, singleton, forcing and duplicate rows and\n"
@@ -100,6 +106,12 @@ bool is_setting(const char *word) {
 bool flag_set(const char *name) {
     const keyword *k = findkey(name);
     return k && k->ival != 0;
+}
+
+bool any_flag(std::initializer_list<const char *> names) {
+    for (const char *name : names)
+        if (flag_set(name)) return true;
+    return false;
 }
 
 // Writes a file with one of the writers; false when it cannot be opened or written.
@@ -158,6 +170,9 @@ int run(int argc, char **argv) {
     const std::unique_ptr<LP, close_lp> record(openlp());
     LP *lp = record.get();
     set_opns(lp);
+    // The library's best settings, where the user chose none of their kind.
+    best_settings(lp, {!any_flag({"noreord", "mindeg", "minlocfil", "amd", "nesdis", "autoord"}),
+                       !any_flag({"primal", "dual", "lessfill"})});
     readlp(static_cast<int>(files.size()), files.data(), lp);
     // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,
     // unless a setting chose one.

@@ -18,10 +18,12 @@ namespace orva {
 
 namespace {
 
-constexpr int nkeys = 33;
+constexpr int nkeys = 37;
 
 // Sorted by name for the bisection.
 constexpr std::array<keyword, nkeys> defaults = {{
+    {"amd", KEY_FLAG, 0, 0.0},
+    {"autoord", KEY_FLAG, 0, 0.0},
     {"bndpush", KEY_REAL, 0, -1.0},
     {"convex", KEY_FLAG, 0, 0.0},
     {"dense", KEY_INT, -1, 0.0},
@@ -34,6 +36,7 @@ constexpr std::array<keyword, nkeys> defaults = {{
     {"inftol", KEY_REAL, 0, 1e-6},
     {"inftol2", KEY_REAL, 0, 1e5},
     {"iterlim", KEY_INT, 500, 0.0},
+    {"lessfill", KEY_FLAG, 0, 0.0},
     {"lincons", KEY_INT, 0, 0.0},
     {"max", KEY_FLAG, 0, 0.0},
     {"maximize", KEY_FLAG, 0, 0.0},
@@ -43,6 +46,7 @@ constexpr std::array<keyword, nkeys> defaults = {{
     {"minimize", KEY_FLAG, 0, 0.0},
     {"minlocfil", KEY_FLAG, 0, 0.0},
     {"mufactor", KEY_REAL, 0, -1.0},
+    {"nesdis", KEY_FLAG, 0, 0.0},
     {"noreord", KEY_FLAG, 0, 0.0},
     {"outlev", KEY_INT, 0, 0.0},
     {"pred_corr", KEY_FLAG, 0, 0.0},
@@ -267,10 +271,18 @@ void set_opns(LP *lp) {
         lp->method = 0;
     else if (entry("minlocfil").ival)
         lp->method = 2;
+    else if (entry("amd").ival)
+        lp->method = 3;
+    else if (entry("nesdis").ival)
+        lp->method = 4;
+    else if (entry("autoord").ival)
+        lp->method = 5;
     else
         lp->method = 1;
 
-    if (entry("dual").ival)
+    if (entry("lessfill").ival)
+        lp->pdf = 3;
+    else if (entry("dual").ival)
         lp->pdf = 2;
     else if (entry("primal").ival)
         lp->pdf = 1;

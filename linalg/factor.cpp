@@ -25,6 +25,7 @@
 #include <cstring>
 #include <limits>
 
+#include "linalg/blas.h"
 #include "linalg/factor.h"
 #include "linalg/factor_info.h"
 #include "linalg/factor_ws.h"
@@ -540,7 +541,6 @@ void factor_front(numctx &cx, int f, int c, int h, double *F, int ld) {
     factor_range(cx, f, 0, c, h, F, ld);
 }
 
-extern "C" void openblas_set_num_threads(int) __attribute__((weak));
 
 // Dn'_j = max(Dn[j] + pert_primal, epsdiag) and Dm'_i likewise, K's diagonal by position
 // (with -max Q_jj added to the columns'); every pivot starts accepted.
@@ -743,11 +743,7 @@ bool factorization::fits(const LP *lp) const {
 
 void factorization::analyse(const LP *lp) {
     release();
-    static bool blas_set = false;
-    if (!blas_set) {
-        if (openblas_set_num_threads) openblas_set_num_threads(1);
-        blas_set = true;
-    }
+    blas_setup();
     try {
         detail::symbolic(ws_, lp);
     } catch (...) {

@@ -14,6 +14,11 @@ struct LP;
 
 namespace detail {
 
+// The `method` values (orderings) and the `pdf` values (priorities) of the settings.
+inline constexpr int method_none = 0, method_mindeg = 1, method_minlocfil = 2, method_amd = 3, method_nesdis = 4,
+                     method_best = 5;
+inline constexpr int priority_auto = 0, priority_primal = 1, priority_dual = 2, priority_by_fill = 3;
+
 struct factor_ws {
     // Settings copied from the record at the start of each symbolic phase.
     double epssol = 0, epsnum = 0, epsdiag = 0, stablty = 0;
@@ -40,6 +45,10 @@ struct factor_ws {
     int window = 0;            // size of the dense window (trailing clique)
     double arith_ops = 0;
     int pdf_used = 0;          // the priority in force (automatic one resolved)
+    // When positive, the analysis of a candidate order gives up (throws over_budget) as
+    // soon as its L would take more than this many operations (sum of squared column
+    // lengths): another candidate already needs fewer.
+    double ops_budget = 0;
     double symbolic_seconds = 0;
 
     // The numeric phase factors the same matrix in a postorder of the elimination
@@ -76,6 +85,9 @@ struct factor_ws {
     // Solve vectors.
     double *x_k = nullptr, *y_k = nullptr, *r = nullptr, *s = nullptr, *z = nullptr, *Qx = nullptr;
 };
+
+// Thrown by the analysis of a candidate order that exceeds its ops_budget.
+struct over_budget {};
 
 // Symbolic phase: ordering, structure of L, supernodes, column blocking, load lists.
 void symbolic(factor_ws &W, const LP *lp);

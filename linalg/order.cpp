@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "linalg/factor_ws.h"
+#include "linalg/order_lib.h"
 #include "lp/alloc.h"
 #include "lp/lp.h"
 
@@ -401,6 +402,7 @@ struct eliminator {
     heap_t H{};
     int stamp = 0;
     long long cap = 0, lnz = 0;
+    double ops = 0;  // sum of the squared column lengths so far
     int window = 0;
 
     eliminator(factor_ws &W_, graph &G_, int *tier_, int method_, i64 P_)
@@ -551,12 +553,14 @@ void eliminator::grow_structure(int p, int k, int d, int v) {
     for (int q = p; q < k; ++q) {
         const int u = perm[q];
         kAAt[q + 1] = kAAt[q] + d - (q - p);
+        ops += static_cast<double>(d - (q - p)) * (d - (q - p));
         const int *lu = nbrs[u];
         for (int b = 0; b < len[u]; ++b) {
             const int w = lu[b];  // an eliminated node has iperm[w] < p
             if (iperm[w] > q || (iperm[w] == p && w != v)) iAAt[lnz++] = w;
         }
     }
+    if (W.ops_budget > 0 && ops > W.ops_budget) throw over_budget{};
 }
 
 // The eliminated nodes leave their neighbours' lists.  The remaining neighbours are
@@ -956,7 +960,8 @@ void load_lists(factor_ws &W, const LP *lp) {
 
 // The elimination order and the structure of L.  This is where an ordering plugs in:
 // any ordering must leave in W what `eliminator::run` leaves (see its comment); the
-// rest of the analysis builds on that alone.
+// rest of the analysis builds on that alone.  Methods 0 to 2 are the greedy elimination
+// above; 3 and 4 come from ordering libraries (linalg/order_lib.cpp).
 void order(factor_ws &W, graph &G, int *tier, int method, int verbose) {
     const int N = G.N;
     {
@@ -965,24 +970,26 @@ void order(factor_ws &W, graph &G, int *tier, int method, int verbose) {
             if (tier[v] == 0) maxdeg = std::max(maxdeg, G.degree[v]);
         if (verbose >= 3) std::printf("max tier zero degree:  %5d\n", maxdeg);
     }
-    const i64 P = tier_penalty(W, method);
-    if (verbose >= 3) std::printf("ordering penalty:      %5lld\n", static_cast<long long>(P));
-    eliminator E(W, G, tier, method, P);
-    E.run();
+    if (method >= 3) {
+        // Tier-0 nodes above the dense threshold join tier 1, as with the greedy orders.
+        for (int v = 0; v < N; ++v)
+            if (tier[v] == 0 && G.degree[v] > W.dense) tier[v] = 1;
+        order_by_library(W, N, G.n, G.degree.get(), G.nbrs.get(), tier, method);
+    } else {
+        const i64 P = tier_penalty(W, method);
+        if (verbose >= 3) std::printf("ordering penalty:      %5lld\n", static_cast<long long>(P));
+        eliminator E(W, G, tier, method, P);
+        E.run();
+    }
     supernode_starts(W);
     column_blocking(W);
     if (verbose >= 3) std::printf("size of dense window = %d \n", W.window);
 }
 
-} // namespace
-
-void symbolic(factor_ws &W, const LP *lp) {
-    const double t_start = cputimer();
+// The order and the structure of L for the priority in W.pdf (0: chosen by the fill
+// estimates) and one of the methods 0 to 4, up to the statistics.
+void order_one(factor_ws &W, const LP *lp, int method, int verbose, bool report) {
     const int N = lp->n + lp->m;
-    const int verbose = lp->verbose;
-    copy_settings(W, lp);
-    const int method = (W.method == 0 || W.method == 2) ? W.method : 1;
-
     graph G;
     build_graph(G, W, lp);
     choose_priority(W, lp, G, verbose);
@@ -995,13 +1002,91 @@ void symbolic(factor_ws &W, const LP *lp) {
 
     order(W, G, tier.get(), method, verbose);
     row_positions(W);
-    statistics(W, verbose);
+    statistics(W, report ? verbose : 0);
+}
 
-    // The graph goes first, so that it and L's values are never held together.
-    G.release_lists();
-    G.nbrs.reset();
-    G.degree.reset();
-    tier.reset();
+// Releases a work space when it goes.
+struct ws_guard {
+    factor_ws &W;
+    ~ws_guard() { release(W); }
+};
+
+// A second candidate analysis, run by `fn(candidate)` from the settings: it replaces the
+// one in W when its L needs fewer operations than `limit`, and gives up as soon as it
+// needs more (as it does past an ops_budget of W's own).  Returns whether it was kept.
+template <class Fn> bool try_candidate(factor_ws &W, factor_ws cand, double limit, Fn fn) {
+    ws_guard keep{cand};
+    cand.ops_budget = W.ops_budget > 0 ? std::min(limit, W.ops_budget) : limit;
+    try {
+        fn(cand);
+    } catch (const over_budget &) {
+        return false;
+    }
+    if (!(cand.arith_ops < limit)) return false;
+    cand.ops_budget = W.ops_budget;
+    std::swap(W, cand);
+    return true;
+}
+
+// The order for the priority in W.pdf by the method.  Method 5 is minimum degree, or
+// nested dissection when that needs less than half the operations; nested dissection,
+// the cheaper analysis, runs first.
+void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, bool report = true) {
+    if (method != method_best) {
+        order_one(W, lp, method, verbose, report);
+        return;
+    }
+    const factor_ws settings = W;
+    order_one(W, lp, method_nesdis, verbose, false);
+    const bool md = try_candidate(W, settings, 2 * W.arith_ops,
+                                  [&](factor_ws &c) { order_one(c, lp, method_mindeg, verbose, false); });
+    if (verbose >= 3) std::printf("Ordering by %s\n", md ? "minimum degree" : "nested dissection");
+    statistics(W, report ? verbose : 0);
+}
+
+// Priority by fill: the priority the fill estimates choose, unless the other one needs
+// less than half the operations (the primal one only for a convex problem).  The dual
+// order is analysed first; the primal candidate gives up as soon as it cannot win.
+void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
+    const factor_ws settings = W;
+    W.pdf = 0;
+    {
+        // The estimates' choice, without ordering anything yet.
+        graph G;
+        build_graph(G, W, lp);
+        choose_priority(W, lp, G, verbose);
+    }
+    const int chosen = W.pdf;
+    W = settings;
+    W.pdf = 2;
+    order_for_priority(W, lp, method, verbose, false);
+    if (W.convex != 0) {
+        factor_ws cand = settings;
+        cand.pdf = 1;
+        const double limit = chosen == 1 ? 2 * W.arith_ops : 0.5 * W.arith_ops;
+        try_candidate(W, cand, limit, [&](factor_ws &c) { order_for_priority(c, lp, method, verbose, false); });
+    }
+    if (verbose >= 3)
+        std::printf("Ordering priority favors %s by fill (the estimates chose %s)\n",
+                    W.pdf_used == 1 ? "PRIMAL" : "DUAL", chosen == 1 ? "PRIMAL" : "DUAL");
+    statistics(W, verbose);
+}
+
+} // namespace
+
+void symbolic(factor_ws &W, const LP *lp) {
+    const double t_start = cputimer();
+    const int N = lp->n + lp->m;
+    const int verbose = lp->verbose;
+    copy_settings(W, lp);
+    const int method = W.method >= 0 && W.method <= method_best ? W.method : 1;
+
+    if (W.pdf == priority_by_fill)
+        order_by_fill(W, lp, method, verbose);
+    else
+        order_for_priority(W, lp, method, verbose);
+
+    // The graph is gone by now, so that it and L's values are never held together.
     W.iAAt = xrealloc<int>(W.iAAt, "iAAt", "lnz", W.lnz);
     W.AAt = xmalloc<double>("AAt", "lnz", W.lnz);
     W.diag = xmalloc<double>("diag", "m", N);

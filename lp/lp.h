@@ -87,9 +87,12 @@ struct LP {
     double epscdn;    // conditioning tolerance (no option sets it; only the verbose-3 dump shows it)
     double epsdiag;   // floor of the reduced system's diagonal
     double stablty;   // weight of the ordering's tier penalty
-    int method;       // ordering: 0 none, 1 minimum degree, 2 minimum local fill
+    int method;       // ordering: 0 none, 1 minimum degree, 2 minimum local fill, 3 approximate
+                      // minimum degree, 4 nested dissection, 5 minimum degree or, when it
+                      // needs less than half the operations, nested dissection
     int dense;        // dense-node threshold of the ordering (-1: automatic)
-    int pdf;          // ordering priority: 0 automatic, 1 primal, 2 dual
+    int pdf;          // ordering priority: 0 automatic, 1 primal, 2 dual, 3 the automatic
+                      // one unless the other needs less than half the operations
     double bndpush;   // least initial distance from the bounds (-1: automatic)
     int honor_bnds;   // the step keeps x within its bounds (-1: automatic, off)
     int honor_bnds_init; // the initial point is moved within the bounds (1)

@@ -44,6 +44,7 @@
 #include "files/specs.h"
 #include "ipm/ipm.h"
 #include "lp/alloc.h"
+#include "lp/best.h"
 #include "lp/error.h"
 #include "lp/lp.h"
 #include "lp/ranges.h"
@@ -211,6 +212,8 @@ struct option {
 };
 
 constexpr option options[] = {
+    {"amd", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->method = 3; }},
+    {"autoord", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->method = 5; }},
     {"bndpush", OPT_REAL, [](LP *lp, run_settings &, double v) { lp->bndpush = v; }},
     {"convex", OPT_FLAG, [](LP *lp, run_settings &, double v) { lp->convex = v != 0; }},
     {"dense", OPT_INT, [](LP *lp, run_settings &, double v) { lp->dense = static_cast<int>(v); }},
@@ -224,6 +227,7 @@ constexpr option options[] = {
     {"inftol", OPT_REAL, [](LP *lp, run_settings &, double v) { lp->inftol = v; }},
     {"inftol2", OPT_REAL, [](LP *lp, run_settings &, double v) { lp->inftol2 = v; }},
     {"iterlim", OPT_INT, [](LP *lp, run_settings &, double v) { lp->itnlim = static_cast<int>(v); }},
+    {"lessfill", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->pdf = 3; }},
     {"max", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->max = -1; }},
     {"maximize", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->max = -1; }},
     {"maxit", OPT_INT, [](LP *lp, run_settings &, double v) { lp->itnlim = static_cast<int>(v); }},
@@ -232,6 +236,7 @@ constexpr option options[] = {
     {"minimize", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->max = 1; }},
     {"minlocfil", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->method = 2; }},
     {"mufactor", OPT_REAL, [](LP *lp, run_settings &, double v) { lp->mufactor = v; }},
+    {"nesdis", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->method = 4; }},
     {"noreord", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->method = 0; }},
     {"outlev", OPT_INT, [](LP *lp, run_settings &, double v) { lp->verbose = static_cast<int>(v); }},
     {"pred_corr", OPT_INT, [](LP *lp, run_settings &, double v) { lp->pred_corr = static_cast<int>(v); }},
@@ -428,6 +433,7 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
         LP *lp = record.get();
         set_opns(lp);
         mps_method(lp);
+        best_settings(lp);
         lp->verbose = 0;
         lp->max = sense < 0 ? -1 : 1;
         for (const auto &[o, v] : settings) o->set(lp, rs, v);

@@ -14,9 +14,9 @@ using namespace orva::testing;
 
 namespace {
 const std::vector<std::string> keywords = {
-    "bndpush", "bounds", "convex", "dense", "dual", "epsdiag", "epsnum", "epssol", "honor_bnds",
-    "honor_bnds_init", "ignore_initsol", "inftol", "inftol2", "iterlim", "lp_only", "max",
-    "maximize", "maxit", "min", "mindeg", "minimize", "minlocfil", "mufactor", "noreord", "obj",
+    "amd", "autoord", "bndpush", "bounds", "convex", "dense", "dual", "epsdiag", "epsnum", "epssol", "honor_bnds",
+    "honor_bnds_init", "ignore_initsol", "inftol", "inftol2", "iterlim", "lessfill", "lp_only", "max",
+    "maximize", "maxit", "min", "mindeg", "minimize", "minlocfil", "mufactor", "nesdis", "noreord", "obj",
     "objno", "outlev", "penalty", "pred_corr", "primal", "ranges", "rhs", "sdp", "sigfig",
     "stablty", "steplen", "timing", "timlim", "verbose", "version", "wantsol", "zero_initsol"};
 

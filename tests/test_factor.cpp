@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "factor_testutil.h"
+#include "linalg/blas.h"
 
 using namespace orva;
 using namespace orva::testing;
@@ -47,7 +48,7 @@ void check_shape(const factor_case &s, double dmlo = 0.1, double dmhi = 10.0) {
 
 TEST(Factor, RandomShapesMatchTheDenseReference) {
     std::vector<factor_case> shapes;
-    for (int method = 0; method <= 2; ++method)
+    for (int method = 0; method <= 5; ++method)
         for (int pdf = 1; pdf <= 2; ++pdf) {
             unsigned seed = 100 * method + 10 * pdf;
             auto add = [&](const char *name, random_shape r) {
@@ -135,6 +136,25 @@ TEST(Factor, EmptySystem) {
     inv_clo();
     EXPECT_FALSE(factor_info().built);
     closelp(lp);
+}
+
+TEST(Factor, BlasKernelsFitTheProcessor) {
+    // After the first analysis OpenBLAS never stays on its SSE3 fallback on a processor
+    // with AVX2 (unless the user chose the kernels).
+    dense_problem p;
+    p.m = 1;
+    p.n = 1;
+    p.A = {{1}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    const double Dn = 1, Dm = 1;
+    inv_num(lp, &Dn, &Dm);
+    inv_clo();
+    closelp(lp);
+    const char *kernels = blas_kernels();
+    if (!kernels || std::getenv("OPENBLAS_CORETYPE") || !__builtin_cpu_supports("avx2"))
+        GTEST_SKIP() << "not OpenBLAS, kernels chosen by the user, or no AVX2";
+    EXPECT_STRNE(kernels, "Prescott");
 }
 
 TEST(Factor, DependentPivotsFollowTheHundredthRule) {

@@ -105,6 +105,21 @@ TEST_F(MpsProgram, SettingsFromWordsAndSpecsFile) {
     // Words come after the specs file and override it; a flag by its bare name.
     r = run(program() + " -s " + specs + " iterlim=50 convex " + lp);
     EXPECT_EQ(r.out.rfind("OPTIMAL SOLUTION FOUND\n", 0), 0u) << r.out;
+    // The ordering: nested dissection by the cheaper priority unless a flag chooses.  (At
+    // verbose 3 the iterates go to files x.NN of the working folder.)
+    const std::string by_fill = "Ordering priority favors ";
+    const std::string by_fill_tail = " by fill (the estimates chose ";
+    const std::string in_dir = "cd " + dir + " && ";
+    r = run(in_dir + program() + " verbose=3 presolve=0 " + lp);
+    EXPECT_NE(r.out.find(by_fill_tail), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("method= 5"), std::string::npos);
+    r = run(in_dir + program() + " verbose=3 presolve=0 mindeg primal " + lp);
+    EXPECT_EQ(r.out.find(by_fill_tail), std::string::npos);
+    EXPECT_NE(r.out.find("method= 1"), std::string::npos);
+    EXPECT_EQ(r.out.find(by_fill), std::string::npos);  // a given priority is not announced
+    r = run(in_dir + program() + " verbose=3 presolve=0 amd lessfill " + lp);
+    EXPECT_NE(r.out.find(by_fill_tail), std::string::npos);
+    EXPECT_NE(r.out.find("method= 3"), std::string::npos);
 }
 
 TEST_F(MpsProgram, ReportAndProblemFiles) {

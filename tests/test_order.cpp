@@ -175,6 +175,10 @@ TEST(Order, IdenticalColumnsAreNotMerged) {
 }
 
 TEST(Order, TiersDecideWhichKindGoesFirst) {
+  // The greedy minimum degree and the library orders (approximate minimum degree under
+  // the tiers, nested dissection of tier 1) alike.
+  for (int method : {1, 3, 4}) {
+    SCOPED_TRACE(method);
     random_shape r{30, 50, 0.08};
     r.seed = 77;
     LP *lp = make_lp(random_problem(r));
@@ -182,6 +186,7 @@ TEST(Order, TiersDecideWhichKindGoesFirst) {
     bnd[5] = bnd[17] = 1;  // free variables
     finish_lp(lp, bnd);
     lp->verbose = 0;
+    lp->method = method;
     std::vector<double> Dn(50, 1.0), Dm(30, 1.0);
     // Dual priority: rows of degree up to the dense threshold precede all columns.
     lp->pdf = 2;
@@ -229,6 +234,58 @@ TEST(Order, TiersDecideWhichKindGoesFirst) {
     inv_clo();
     xfree(lp->tier);
     closelp(lp);
+  }
+}
+
+TEST(Order, ChoicesByTheOperationsTheyNeed) {
+    // A wide problem is cheaper with its few rows last (primal priority), a tall one or
+    // one with dense columns with its columns last (dual).  Priority 3 keeps the estimates' choice unless
+    // the other needs less than half the operations (the primal one only for a convex
+    // problem); method 5 keeps minimum degree unless nested dissection needs less than
+    // half.
+    const random_shape wide{15, 60, 0.06}, dense{40, 30, 0.06, false, 6}, tall{80, 20, 0.1};
+    for (const random_shape *r : {&wide, &dense, &tall})
+        for (int method : {1, 4, 5}) {
+            SCOPED_TRACE(method);
+            LP *lp = make_lp(random_problem(*r));
+            finish_lp(lp);
+            lp->verbose = 0;
+            lp->dense = 1000;  // no column moves to tier 1
+            lp->convex = 1;
+            std::vector<double> Dn(r->n, 1.0), Dm(r->m, 1.0);
+            // ops[method][pdf]: methods 1 and 4 by themselves, then the combined ones.
+            auto analyse = [&](int mth, int pdf) {
+                lp->method = mth;
+                lp->pdf = pdf;
+                inv_num(lp, Dn.data(), Dm.data());
+                const factor_view v = factor_info();
+                const double ops = v.arith_ops;
+                const int used = v.pdf;
+                if (mth == method && pdf == 3) {
+                    expect_structure_sound(r->n, r->m);
+                    expect_matches_reference(lp, Dn.data(), Dm.data());
+                }
+                inv_clo();
+                return std::pair<double, int>(ops, used);
+            };
+            const int est = analyse(1, 0).second;
+            auto ops_of = [&](int pdf) {
+                if (method != 5) return analyse(method, pdf).first;
+                const double md = analyse(1, pdf).first, nd = analyse(4, pdf).first;
+                return nd < 0.5 * md ? nd : md;
+            };
+            const double primal = ops_of(1), dual = ops_of(2);
+            const bool want_primal = est == 1 ? !(dual < 0.5 * primal) : primal < 0.5 * dual;
+            const auto got = analyse(method, 3);
+            EXPECT_EQ(got.second, want_primal ? 1 : 2);
+            EXPECT_EQ(got.first, want_primal ? primal : dual);
+            if (method == 5) {
+                EXPECT_EQ(analyse(5, 2).first, dual);
+            }
+            lp->convex = 0;
+            EXPECT_EQ(analyse(method, 3).second, 2);
+            closelp(lp);
+        }
 }
 
 TEST(Order, AutomaticThresholdWithNoTarget) {

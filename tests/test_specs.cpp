@@ -111,6 +111,23 @@ TEST_F(Specs, SensePriorityAndOutputLevel) {
     ASSERT_EQ(rd_opns("dual"), 1);
     apply();
     EXPECT_EQ(lp->pdf, 2);
+    // The library orderings and the priority by fill (which wins over primal and dual).
+    ASSERT_EQ(rd_opns("amd lessfill"), 1);
+    apply();
+    EXPECT_EQ(lp->method, 2);  // minlocfil, still set, comes first
+    EXPECT_EQ(lp->pdf, 3);
+    reset_opns();
+    ASSERT_EQ(rd_opns("nesdis"), 1);
+    apply();
+    EXPECT_EQ(lp->method, 4);
+    reset_opns();
+    ASSERT_EQ(rd_opns("amd"), 1);
+    apply();
+    EXPECT_EQ(lp->method, 3);
+    reset_opns();
+    ASSERT_EQ(rd_opns("autoord"), 1);
+    apply();
+    EXPECT_EQ(lp->method, 5);
 }
 
 TEST_F(Specs, SpecsFileStopsAtTheFirstBadLine) {

@@ -1,0 +1,21 @@
+// The library's best settings: the described method with the improvements that pay on
+// large problems.  orva-mps (and any other program built on the library, such as the
+// Python module) starts from them; the AMPL driver keeps the described defaults, where
+// each improvement is a keyword.
+#pragma once
+
+namespace orva {
+
+struct LP;
+
+// The settings that best_settings changes, so that a program can keep the ones its user
+// chose: the ordering (`method`) and the ordering priority (`pdf`).
+struct best_choice {
+    bool ordering = true;  // method: minimum degree or nested dissection (5)
+    bool priority = true;  // pdf: primal or dual by the operations they need (3)
+};
+
+// Writes the best settings into the record, those marked in `which`.
+void best_settings(LP *lp, best_choice which = {});
+
+} // namespace orva
