@@ -488,10 +488,6 @@ void factor_with_shift(run &R) {
     if (lp->qnz > 0 && lp->convex == 0) perturbation_search(R, lam_prev);
 }
 
-// A slack of at least this size is the distance to a bound that no step of the method
-// brings near: a hundredth of the magnitude from which a bound counts as infinite.
-constexpr double FAR_SLACK = 1e6;
-
 // Sum, count and smallest of the complementarity products of the pairs whose slack is
 // below FAR_SLACK.
 struct near_products {

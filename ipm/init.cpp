@@ -1,8 +1,10 @@
 // Default initial point: creates the ten iterate vectors and raises every slack and
-// dual that a variable's or row's class has to at least bndpush.
+// dual that a variable's or row's class has to at least bndpush; the duals of bounds
+// too far away to become active then start centred with the other pairs.
 #include <algorithm>
 
 #include "ipm/ipm.h"
+#include "ipm/solver.h"
 #include "linalg/factor.h"
 #include "linalg/kernels.h"
 #include "lp/alloc.h"
@@ -159,6 +161,45 @@ void honor_initial_bounds(LP *lp, double bp) {
     }
 }
 
+// Bound duals of far bounds.  A bound whose slack is ipm::FAR_SLACK or more (a finite
+// bound of 1e8 is the usual case) would start with a product slack*bndpush many orders
+// above the others: the mean complementarity, the centering and the dual objective are
+// then those of bounds that never become active, and the duals of such a bound need
+// many short steps to fall.  Its dual starts instead at the mean product of the other
+// pairs over its slack (bndpush^2 over it when there are none), so that the pair starts
+// centred with the rest.
+void centre_far_duals(LP *lp, double bp) {
+    using ipm::FAR_SLACK, ipm::HAS_W, ipm::RANGE, ipm::LOWER, ipm::UPPER, ipm::BOXED;
+    const int m = lp->m, n = lp->n;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
+    const double *g = lp->g, *t = lp->t, *w = lp->w, *p = lp->p, *v = lp->v, *q = lp->q;
+    double *z = lp->z, *s = lp->s;
+    double sum = 0.0;
+    int count = 0, far = 0;
+    auto add = [&](double slack, double dual) {
+        if (slack < FAR_SLACK) {
+            sum += slack * dual;
+            ++count;
+        } else {
+            ++far;
+        }
+    };
+    for (int j = 0; j < n; ++j) {
+        if (bnd[j] & (LOWER | BOXED)) add(g[j], z[j]);
+        if (bnd[j] & (UPPER | BOXED)) add(t[j], s[j]);
+    }
+    for (int i = 0; i < m; ++i) {
+        if (rng[i] & HAS_W) add(w[i], v[i]);
+        if (rng[i] == RANGE) add(p[i], q[i]);
+    }
+    if (far == 0) return;
+    const double mean = count > 0 ? sum / count : bp * bp;
+    for (int j = 0; j < n; ++j) {
+        if ((bnd[j] & (LOWER | BOXED)) && g[j] >= FAR_SLACK) z[j] = mean / g[j];
+        if ((bnd[j] & (UPPER | BOXED)) && t[j] >= FAR_SLACK) s[j] = mean / t[j];
+    }
+}
+
 } // namespace
 
 void deflt_init(LP *lp) {
@@ -179,6 +220,7 @@ void deflt_init(LP *lp) {
     column_slacks(lp, Qx.get(), bp);
     row_slacks(lp, bp);
     if (lp->honor_bnds_init == 1) honor_initial_bounds(lp, bp);
+    centre_far_duals(lp, bp);
     for (int i = 0; i < lp->m; ++i)
         if (lp->rngmark[i] == 2 && lp->y[i] <= 0) lp->y[i] = bp;
 }

@@ -22,6 +22,10 @@ inline constexpr int HAS_T = FREE | UPPER | BOXED;  // variables with t and s (0
 inline constexpr int RANGE = 1, ONESIDED = 2, FREEROW = 4;
 inline constexpr int HAS_W = RANGE | ONESIDED;      // rows with w and v (3)
 
+// A slack of at least this size is the distance to a bound that no step of the method
+// brings near: a hundredth of the magnitude from which a bound counts as infinite.
+inline constexpr double FAR_SLACK = 1e6;
+
 // Squared norms of the residual pieces, taken by residuals().
 struct resid_sums {
     double rho2 = 0;    // |rho|^2, rows 1, 2
