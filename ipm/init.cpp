@@ -194,9 +194,11 @@ void centre_far_duals(LP *lp, double bp) {
     }
     if (far == 0) return;
     const double mean = count > 0 ? sum / count : bp * bp;
+    // Not below the floor that every step keeps (a tiny bndpush and a start far away).
+    auto centred = [mean](double slack) { return std::max(mean / slack, ipm::FLOOR); };
     for (int j = 0; j < n; ++j) {
-        if ((bnd[j] & (LOWER | BOXED)) && g[j] >= FAR_SLACK) z[j] = mean / g[j];
-        if ((bnd[j] & (UPPER | BOXED)) && t[j] >= FAR_SLACK) s[j] = mean / t[j];
+        if ((bnd[j] & (LOWER | BOXED)) && g[j] >= FAR_SLACK) z[j] = centred(g[j]);
+        if ((bnd[j] & (UPPER | BOXED)) && t[j] >= FAR_SLACK) s[j] = centred(t[j]);
     }
 }
 

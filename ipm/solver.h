@@ -25,6 +25,8 @@ inline constexpr int HAS_W = RANGE | ONESIDED;      // rows with w and v (3)
 // A slack of at least this size is the distance to a bound that no step of the method
 // brings near: a hundredth of the magnitude from which a bound counts as infinite.
 inline constexpr double FAR_SLACK = 1e6;
+// Slacks and duals never go below this after a step.
+inline constexpr double FLOOR = 1e-30;
 
 // Squared norms of the residual pieces, taken by residuals().
 struct resid_sums {

@@ -14,7 +14,6 @@ namespace orva::ipm {
 
 namespace {
 
-constexpr double FLOOR = 1e-30;
 // Doublings of the step after failed evaluations before the step is given up.
 constexpr int MAX_EVAL_FAILURES = 60;
 // Halvings of a step whose candidate keeps multiplying the primal residual.
