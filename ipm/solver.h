@@ -92,6 +92,10 @@ struct run {
 
     int pcount = 0;  // perturbation count of the last factorization ("P")
     int mcount = 0;  // step-halving count of the last step ("M")
+    // Consecutive short steps of the method without the corrector, and whether such a run
+    // has switched the corrector on (once per solve).
+    int short_steps = 0;
+    bool corrector_switched_on = false;
     bool stepped = false;  // a saved iterate exists
     // Objective values reported for the saved iterate; they go back with it.
     double obj0 = 0, dual_obj0 = 0;

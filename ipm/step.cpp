@@ -199,6 +199,29 @@ int unbounded(const run &R, double ap, double ad) {
     return -1;
 }
 
+// A quadratic program runs without the corrector by default.  Where, with its residuals
+// nearly gone, the ratio test keeps cutting the step below a tenth, iteration after
+// iteration, the iterate crawls along the boundary: the first-order direction drives
+// slacks that are about to become active far past zero (their duals jump by hundreds of
+// times), and the centering of the method does not bring the steps back.  After SHORT_RUN
+// such steps in a row the solve goes on with the predictor-corrector method, whose
+// second-order term accounts for those products; it is switched on once, and the
+// fall-back after repeated halvings may still switch it off.  (Short steps while the
+// residuals are large are the method's usual start and count for nothing.)
+constexpr int SHORT_RUN = 5;
+constexpr double SHORT_STEP = 10.0;  // reciprocal step length that counts as short
+
+void short_step_run(run &R, double ah) {
+    LP *lp = R.lp;
+    const bool nearly_feasible = lp->primal_inf <= 100 * lp->inftol && lp->dual_inf <= 100 * lp->inftol;
+    R.short_steps = ah > SHORT_STEP && nearly_feasible ? R.short_steps + 1 : 0;
+    if (R.short_steps < SHORT_RUN) return;
+    R.corrector_switched_on = true;
+    lp->pred_corr = 1;
+    lp->mufactor = 0.0;
+    if (lp->verbose >= 2) std::printf("turning on pred_corr (short steps)\n");
+}
+
 } // namespace
 
 void restore(run &R) {
@@ -225,6 +248,7 @@ int take_step(run &R) {
     double ahd = std::max(1.0, ad / lp->steplen);
     if (lp->verbose >= 3) std::printf("alphap = %10e, alphad = %10e \n", ahp, ahd);
     if (lp->qnz != 0) ahp = ahd = std::max(ahp, ahd);
+    const double ah_ratio = std::max(ahp, ahd);
     if (lp->qnz != 0 && lp->sdp == 1) sdp_shorten(R, ahp, ahd);
 
     save(R);
@@ -324,6 +348,8 @@ int take_step(run &R) {
         // iteration goes on from, so that the next residuals and the model are its own.
         lp->nl_update_fg(lp);
         lp->nl_update(lp, 0);
+    } else if (lp->quadratic && lp->pred_corr == 0 && !R.corrector_switched_on) {
+        short_step_run(R, ah_ratio);
     }
     return -1;
 }

@@ -412,3 +412,27 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
     EXPECT_EQ(log.status, 2);
     EXPECT_NE(log.err.find("can't write standard output"), std::string::npos) << log.err;
 }
+
+TEST(AmplSolve, ConvexFitWithThousandsOfActiveRowsOnBothPaths) {
+    // A least-squares fit under convexity rows (second differences >= 0): thousands of
+    // rows become active, their diagonals w/v fall far below the rows' floor of the
+    // factor, and the Schur complement of those rows has eigenvalues below it too; the
+    // AMPL path, without the corrector, also crawls along the boundary with short
+    // steps.  Both paths used to end at the iteration limit far from the optimum.
+    if (!have_shared_data()) GTEST_SKIP() << "no shared test data";
+    const double optimum = 1.7369274e+03;
+    const std::string dir = scratch_dir("ampl-fit");
+    const std::string stem = dir + "/liswet12";
+    ASSERT_EQ(symlink(shared_data("qp-nl/liswet12.nl").c_str(), (stem + ".nl").c_str()), 0);
+    const solved s = solve(stem);
+    ASSERT_TRUE(s.sol.ok) << s.run.out << s.run.err;
+    EXPECT_EQ(s.sol.message.rfind("ORVA 7.03: optimal solution (", 0), 0u) << s.sol.message;
+    const double obj = std::stod(s.sol.message.substr(s.sol.message.find("primal objective ") + 17));
+    EXPECT_NEAR(obj, optimum, 1e-6 * optimum);
+
+    const run_result mps = run(bin("orva-mps") + " " + shared_data("qp/liswet12.qps"));
+    EXPECT_NE(mps.out.find("OPTIMAL SOLUTION FOUND"), std::string::npos) << mps.out;
+    const auto at = mps.out.find("primal objective: ");
+    ASSERT_NE(at, std::string::npos) << mps.out;
+    EXPECT_NEAR(std::stod(mps.out.substr(at + 18)), optimum, 1e-6 * optimum);
+}
