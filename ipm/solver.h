@@ -92,9 +92,12 @@ struct run {
 
     int pcount = 0;  // perturbation count of the last factorization ("P")
     int mcount = 0;  // step-halving count of the last step ("M")
-    // Consecutive short steps of the method without the corrector, and whether such a run
-    // has switched the corrector on (once per solve).
+    // Watch over the method without the corrector (see step.cpp): consecutive short
+    // steps, the relative gap a run of nearly feasible iterations started from and their
+    // count, and whether a stall has switched the corrector on (once per solve).
     int short_steps = 0;
+    double gap_ref = 0;
+    int gap_iters = 0;
     bool corrector_switched_on = false;
     bool stepped = false;  // a saved iterate exists
     // Objective values reported for the saved iterate; they go back with it.

@@ -199,27 +199,37 @@ int unbounded(const run &R, double ap, double ad) {
     return -1;
 }
 
-// A quadratic program runs without the corrector by default.  Where, with its residuals
-// nearly gone, the ratio test keeps cutting the step below a tenth, iteration after
-// iteration, the iterate crawls along the boundary: the first-order direction drives
-// slacks that are about to become active far past zero (their duals jump by hundreds of
-// times), and the centering of the method does not bring the steps back.  After SHORT_RUN
-// such steps in a row the solve goes on with the predictor-corrector method, whose
-// second-order term accounts for those products; it is switched on once, and the
-// fall-back after repeated halvings may still switch it off.  (Short steps while the
-// residuals are large are the method's usual start and count for nothing.)
-constexpr int SHORT_RUN = 5;
+// A quadratic program runs without the corrector by default, and two ways of stalling
+// are known where the corrector does not stall.  Close to feasibility (both residuals
+// within 100 inftol) the centering of the method can hold the complementarity at its
+// mean, so that the objectives stop closing in; or the ratio test cuts step after step
+// below a tenth while slacks about to become active are driven far past zero by the
+// first-order direction (their duals jump a hundredfold).  Far from feasibility, a run of
+// steps each below a tenth cannot even cut the residuals by two orders in SHORT_RUN of
+// them (0.9^40 ~ 0.015).  So the solve goes on with the predictor-corrector method when,
+// close to feasibility, GAP_RUN iterations have not halved the relative gap between the
+// objectives, or when SHORT_RUN steps in a row were shorter than a tenth.  It is switched on
+// once per solve; the fall-back after repeated halvings may still switch it off.
+constexpr int GAP_RUN = 10;
+constexpr int SHORT_RUN = 40;
 constexpr double SHORT_STEP = 10.0;  // reciprocal step length that counts as short
 
-void short_step_run(run &R, double ah) {
+void watch_for_stall(run &R, double ah) {
     LP *lp = R.lp;
     const bool nearly_feasible = lp->primal_inf <= 100 * lp->inftol && lp->dual_inf <= 100 * lp->inftol;
-    R.short_steps = ah > SHORT_STEP && nearly_feasible ? R.short_steps + 1 : 0;
-    if (R.short_steps < SHORT_RUN) return;
+    const double gap = std::fabs(R.obj0 - R.dual_obj0) / (std::fabs(R.obj0) + 1);
+    if (!nearly_feasible || !(gap > 0.5 * R.gap_ref) || R.gap_iters == 0) {
+        R.gap_ref = gap;
+        R.gap_iters = nearly_feasible ? 1 : 0;
+    } else {
+        ++R.gap_iters;
+    }
+    R.short_steps = ah > SHORT_STEP ? R.short_steps + 1 : 0;
+    if (R.gap_iters <= GAP_RUN && R.short_steps < SHORT_RUN) return;
     R.corrector_switched_on = true;
     lp->pred_corr = 1;
     lp->mufactor = 0.0;
-    if (lp->verbose >= 2) std::printf("turning on pred_corr (short steps)\n");
+    if (lp->verbose >= 2) std::printf("turning on pred_corr (no progress)\n");
 }
 
 } // namespace
@@ -349,7 +359,7 @@ int take_step(run &R) {
         lp->nl_update_fg(lp);
         lp->nl_update(lp, 0);
     } else if (lp->quadratic && lp->pred_corr == 0 && !R.corrector_switched_on) {
-        short_step_run(R, ah_ratio);
+        watch_for_stall(R, ah_ratio);
     }
     return -1;
 }
