@@ -287,6 +287,13 @@ std::vector<int> column_group_rows(const LP *lp, int n, int m) {
     return groups;
 }
 
+// Columns may go first when their block is definite: the problem is asserted convex, or
+// it is linear (no Q), which is convex whatever the assertion says, or it is a quadratic
+// program, whose column pivots the perturbation search keeps negative either way.
+bool columns_may_lead(const factor_ws &W, const LP *lp) {
+    return W.convex != 0 || !(lp->qnz > 0 && lp->kQ) || lp->quadratic != 0;
+}
+
 // The ordering priority: from the fill estimates of eliminating all columns first
 // (primal) or all rows first (dual), unless the settings chose one.  Columns that Q
 // couples are eliminated together: their rows become one clique, so the primal estimate
@@ -309,13 +316,8 @@ void choose_priority(factor_ws &W, const LP *lp, const graph &G, int verbose) {
         std::printf("primal fillin estimate: %10.0f\n", primal);
         std::printf("dual   fillin estimate: %10.0f\n\n", dual);
     }
-    // Columns may go first when their block is definite: the problem is asserted convex,
-    // or it is linear (no Q), which is convex whatever the assertion says, or it is a
-    // quadratic program, whose column pivots the perturbation search keeps negative
-    // either way.
-    const bool definite = W.convex != 0 || !(lp->qnz > 0 && lp->kQ) || lp->quadratic != 0;
     if (W.pdf == 0) {
-        if (3.0 * dual >= primal && definite) {
+        if (3.0 * dual >= primal && columns_may_lead(W, lp)) {
             W.pdf = 1;
             if (verbose >= 3) std::printf("Ordering priority favors PRIMAL\n");
         } else {
@@ -1045,7 +1047,7 @@ void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, boo
 }
 
 // Priority by fill: the priority the fill estimates choose, unless the other one needs
-// less than half the operations (the primal one only for a convex problem).  The dual
+// less than half the operations (the primal one only where columns may lead).  The dual
 // order is analysed first; the primal candidate gives up as soon as it cannot win.
 void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
     const factor_ws settings = W;
@@ -1060,7 +1062,7 @@ void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
     W = settings;
     W.pdf = 2;
     order_for_priority(W, lp, method, verbose, false);
-    if (W.convex != 0) {
+    if (columns_may_lead(W, lp)) {
         factor_ws cand = settings;
         cand.pdf = 1;
         const double limit = chosen == 1 ? 2 * W.arith_ops : 0.5 * W.arith_ops;
