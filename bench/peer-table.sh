@@ -10,7 +10,7 @@
 #   - orva-mps FILE (its defaults),
 #   - orva STEM wantsol=1 WORDS (writing the .sol file as with -AMPL) on the same problem's
 #     .nl file in FOLDER-nl (lp-nl, qp-nl), WORDS being the recommended keywords (default
-#     "autoord lessfill"),
+#     "autoord lessfill lsqinit pred_corr=1 presolve=3"),
 #   - the peer: ../shared/peers/peer hipo FILE.mps (HiGHS interior point) for LPs,
 #     peer piqp FILE.qps (PIQP) for QPs.
 # Each line gives status, iterations, wall seconds and processor seconds (user + system)
@@ -23,7 +23,7 @@
 # runs without the keywords) in the same pass, for a before/after table.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-count=10 pool=20 limit=600 nlopts="autoord lessfill" ref=""
+count=10 pool=20 limit=600 nlopts="autoord lessfill lsqinit pred_corr=1 presolve=3" ref=""
 folders=()
 while [ $# -gt 0 ]; do
   case "$1" in
