@@ -26,7 +26,7 @@
 # (default 1; the ranking by peer time always takes one run).
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-count=10 pool=20 limit=600 nlopts="autoord lessfill lsqinit pred_corr=1 presolve=3" ref="" refopts="" reps=1
+count=10 pool=20 limit=600 nlopts="autoord lessfill lsqinit pred_corr=1 presolve=3 convex" ref="" refopts="" reps=1
 folders=()
 while [ $# -gt 0 ]; do
   case "$1" in
