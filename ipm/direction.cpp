@@ -153,14 +153,33 @@ bool finite_direction(const run &R) { return all_finite(R, true); }
 // Factors the reduced system with the current pert_primal.
 void factor(run &R) { inv_num(R.lp, R.Dn.get(), R.Dm.get()); }
 
-// Perturbation search: shifts the primal diagonal until every primal pivot is safely
-// negative, and for unconstrained problems refines the shift by inverse iteration.
+// The shift the last factor still asks for: 1.1 times its largest primal pivot, or none
+// (-1) when the factor has the signs of a system whose primal block is negative definite
+// on the directions the rows leave free: n negative pivots and m positive ones (dependent
+// pivots, left out of the solves, counted with the rows).  A column eliminated before
+// the rows that constrain it keeps the sign of its own curvature, so its pivot can be
+// positive although no feasible direction has negative curvature; the signs over all
+// pivots do not depend on the elimination order.  Shifting by that pivot would damp
+// every step as if the curvature were there (a run from a saddle point crept away from
+// it by 3% per iteration).
+double shift_needed(const run &R, int m, int n) {
+    const double d = getpertval(m, n);
+    if (d <= -1e-12) return d;
+    const inertia in = R.fact.pivot_signs();
+    const bool signs = in.negative == n && in.positive + in.zero == m && in.zero <= R.fact.ndep();
+    return signs ? -1.0 : d;
+}
+
+// Perturbation search: shifts the primal diagonal until the factor's pivots have the
+// signs above, and for unconstrained problems refines the shift by inverse iteration.
 void perturbation_search(run &R, double lam_prev) {
     LP *lp = R.lp;
     const int m = lp->m, n = lp->n;
     double d = getpertval(m, n);
     if (lp->verbose >= 3 && d > 0) std::printf("pert1 = %10e \n", d);
     R.pcount = 0;
+    if (d <= -1e-12) return;
+    d = shift_needed(R, m, n);
     if (d <= -1e-12) return;
 
     const double f = m == 0 ? 5.0 : 2.0;
@@ -172,7 +191,7 @@ void perturbation_search(run &R, double lam_prev) {
         factor(R);
         ++R.pcount;
         ++made;
-        d = getpertval(m, n);
+        d = shift_needed(R, m, n);
     } while (d > -1e-12 && made < 30);
 
     if (R.pcount == 1) {
@@ -183,7 +202,7 @@ void perturbation_search(run &R, double lam_prev) {
             lp->pert_primal = lam;
             factor(R);
             --R.pcount;
-            d = getpertval(m, n);
+            d = shift_needed(R, m, n);
         } while (d <= -1e-12 && R.pcount >= -29);
         if (d >= -1e-12) {
             // Back up to a passing shift.  A shift that passed before passes again; the
@@ -193,7 +212,7 @@ void perturbation_search(run &R, double lam_prev) {
                 lp->pert_primal = lam;
                 factor(R);
                 ++R.pcount;
-                d = getpertval(m, n);
+                d = shift_needed(R, m, n);
             }
         }
     }
@@ -487,10 +506,6 @@ void factor_with_shift(run &R) {
     if (!(R.eqqp && lp->quadratic)) factor(R);
     if (lp->qnz > 0 && lp->convex == 0) perturbation_search(R, lam_prev);
 }
-
-// A slack of at least this size is the distance to a bound that no step of the method
-// brings near: a hundredth of the magnitude from which a bound counts as infinite.
-constexpr double FAR_SLACK = 1e6;
 
 // Sum, count and smallest of the complementarity products of the pairs whose slack is
 // below FAR_SLACK.

@@ -1,9 +1,11 @@
 // Default initial point: creates the ten iterate vectors and raises every slack and
-// dual that a variable's or row's class has to at least bndpush.
+// dual that a variable's or row's class has to at least bndpush; the duals of bounds
+// too far away to become active then start centred with the other pairs.
 #include <algorithm>
 #include <cmath>
 
 #include "ipm/ipm.h"
+#include "ipm/solver.h"
 #include "linalg/factor.h"
 #include "linalg/kernels.h"
 #include "lp/alloc.h"
@@ -160,19 +162,26 @@ void honor_initial_bounds(LP *lp, double bp) {
     }
 }
 
-
-// Calls f(slack, dual) for every complementary pair of the iterate, by the classes.
+// Calls f(slack, dual, bound) for every complementary pair of the iterate, by the
+// classes; `bound` tells a variable's bound pair from a row's pair.
 template <class F> void each_pair(LP *lp, F f) {
     for (int j = 0; j < lp->n; ++j) {
         const int k = lp->bndmark[j];
-        if (k & (1 | 2 | 8)) f(lp->g[j], lp->z[j]);
-        if (k & (1 | 4 | 8)) f(lp->t[j], lp->s[j]);
+        if (k & (1 | 2 | 8)) f(lp->g[j], lp->z[j], true);
+        if (k & (1 | 4 | 8)) f(lp->t[j], lp->s[j], true);
     }
     for (int i = 0; i < lp->m; ++i) {
         const int k = lp->rngmark[i];
-        if (k & (1 | 2)) f(lp->w[i], lp->v[i]);
-        if (k == 1) f(lp->p[i], lp->q[i]);
+        if (k & (1 | 2)) f(lp->w[i], lp->v[i], false);
+        if (k == 1) f(lp->p[i], lp->q[i], false);
     }
+}
+
+// Reference point of a box: its middle, or for a box wider than a far slack (a bound of
+// 1e8 that stands for none) the bound nearer to 0.
+double box_reference(double l, double u) {
+    if (u - l < 2 * ipm::FAR_SLACK) return 0.5 * (l + u);
+    return std::abs(l) <= std::abs(u) ? l : u;
 }
 
 // The least-squares estimates of the least-squares start, from one factorization of the
@@ -194,7 +203,7 @@ void least_squares_estimates(LP *lp, double *en, double *em, double *x0, double 
     constexpr double row_diag = 1e-4;
     for (int j = 0; j < n; ++j) {
         en[j] = 1.0;
-        x[j] = bnd[j] == 2 ? l[j] : bnd[j] == 4 ? u[j] : bnd[j] == 8 ? 0.5 * (l[j] + u[j]) : 0.0;
+        x[j] = bnd[j] == 2 ? l[j] : bnd[j] == 4 ? u[j] : bnd[j] == 8 ? box_reference(l[j], u[j]) : 0.0;
         x0[j] = 0.0;
     }
     for (int i = 0; i < m; ++i) em[i] = rng[i] == 4 ? 1e300 : row_diag;
@@ -267,25 +276,69 @@ void raw_pairs(LP *lp) {
 // products against each other.  A one-sided row's multiplier is its dual v again.
 void shift_pairs(LP *lp, double floor) {
     double smin = INFINITY, dmin = INFINITY;
-    each_pair(lp, [&](double a, double d) {
+    each_pair(lp, [&](double a, double d, bool) {
         smin = std::min(smin, a);
         dmin = std::min(dmin, d);
     });
     double ds = std::max(-1.5 * smin, floor), dd = std::max(-1.5 * dmin, floor);
+    // The far bounds' pairs are left out of the balance: their duals start centred with
+    // the rest afterwards (centre_far_duals).
     double prod = 0, ssum = 0, dsum = 0;
-    each_pair(lp, [&](double a, double d) {
+    each_pair(lp, [&](double a, double d, bool bound) {
+        if (bound && a + ds >= ipm::FAR_SLACK) return;
         prod += (a + ds) * (d + dd);
         ssum += a + ds;
         dsum += d + dd;
     });
     if (dsum > 0) ds += 0.5 * prod / dsum;
     if (ssum > 0) dd += 0.5 * prod / ssum;
-    each_pair(lp, [&](double &a, double &d) {
+    each_pair(lp, [&](double &a, double &d, bool) {
         a += ds;
         d += dd;
     });
     for (int i = 0; i < lp->m; ++i)
         if (lp->rngmark[i] == 2) lp->y[i] = lp->v[i];
+}
+
+// Bound duals of far bounds.  A bound whose slack is ipm::FAR_SLACK or more (a finite
+// bound of 1e8 is the usual case) would start with a product slack*bndpush many orders
+// above the others: the mean complementarity, the centering and the dual objective are
+// then those of bounds that never become active, and the duals of such a bound need
+// many short steps to fall.  Its dual starts instead at the mean product of the other
+// pairs over its slack (bndpush^2 over it when there are none), so that the pair starts
+// centred with the rest.
+void centre_far_duals(LP *lp, double bp) {
+    using ipm::FAR_SLACK, ipm::HAS_W, ipm::RANGE, ipm::LOWER, ipm::UPPER, ipm::BOXED;
+    const int m = lp->m, n = lp->n;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
+    const double *g = lp->g, *t = lp->t, *w = lp->w, *p = lp->p, *v = lp->v, *q = lp->q;
+    double *z = lp->z, *s = lp->s;
+    double sum = 0.0;
+    int count = 0, far = 0;
+    auto add = [&](double slack, double dual) {
+        if (slack < FAR_SLACK) {
+            sum += slack * dual;
+            ++count;
+        } else {
+            ++far;
+        }
+    };
+    for (int j = 0; j < n; ++j) {
+        if (bnd[j] & (LOWER | BOXED)) add(g[j], z[j]);
+        if (bnd[j] & (UPPER | BOXED)) add(t[j], s[j]);
+    }
+    for (int i = 0; i < m; ++i) {
+        if (rng[i] & HAS_W) add(w[i], v[i]);
+        if (rng[i] == RANGE) add(p[i], q[i]);
+    }
+    if (far == 0) return;
+    const double mean = count > 0 ? sum / count : bp * bp;
+    // Not below the floor that every step keeps (a tiny bndpush and a start far away).
+    auto centred = [mean](double slack) { return std::max(mean / slack, ipm::FLOOR); };
+    for (int j = 0; j < n; ++j) {
+        if ((bnd[j] & (LOWER | BOXED)) && g[j] >= FAR_SLACK) z[j] = centred(g[j]);
+        if ((bnd[j] & (UPPER | BOXED)) && t[j] >= FAR_SLACK) s[j] = centred(t[j]);
+    }
 }
 
 } // namespace
@@ -308,6 +361,7 @@ void deflt_init(LP *lp) {
     column_slacks(lp, Qx.get(), bp);
     row_slacks(lp, bp);
     if (lp->honor_bnds_init == 1) honor_initial_bounds(lp, bp);
+    centre_far_duals(lp, bp);
     for (int i = 0; i < lp->m; ++i)
         if (lp->rngmark[i] == 2 && lp->y[i] <= 0) lp->y[i] = bp;
 }
@@ -330,6 +384,7 @@ void lsq_init(LP *lp) {
     least_squares_estimates(lp, en.get(), em.get(), x0.get(), y0.get(), Qx.get());
     raw_pairs(lp);
     shift_pairs(lp, 1.0);
+    centre_far_duals(lp, 1.0);
 }
 
 } // namespace orva

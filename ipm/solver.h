@@ -22,6 +22,12 @@ inline constexpr int HAS_T = FREE | UPPER | BOXED;  // variables with t and s (0
 inline constexpr int RANGE = 1, ONESIDED = 2, FREEROW = 4;
 inline constexpr int HAS_W = RANGE | ONESIDED;      // rows with w and v (3)
 
+// A slack of at least this size is the distance to a bound that no step of the method
+// brings near: a hundredth of the magnitude from which a bound counts as infinite.
+inline constexpr double FAR_SLACK = 1e6;
+// Slacks and duals never go below this after a step.
+inline constexpr double FLOOR = 1e-30;
+
 // Squared norms of the residual pieces, taken by residuals().
 struct resid_sums {
     double rho2 = 0;    // |rho|^2, rows 1, 2
@@ -92,6 +98,13 @@ struct run {
 
     int pcount = 0;  // perturbation count of the last factorization ("P")
     int mcount = 0;  // step-halving count of the last step ("M")
+    // Watch over the method without the corrector (see step.cpp): consecutive short
+    // steps, the relative gap a run of nearly feasible iterations started from and their
+    // count, and whether a stall has switched the corrector on (once per solve).
+    int short_steps = 0;
+    double gap_ref = 0;
+    int gap_iters = 0;
+    bool corrector_switched_on = false;
     bool stepped = false;  // a saved iterate exists
     // Objective values reported for the saved iterate; they go back with it.
     double obj0 = 0, dual_obj0 = 0;

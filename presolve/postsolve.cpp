@@ -147,119 +147,147 @@ solcheck chksol(const LP *lp) {
     return ck;
 }
 
+namespace {
+
+// The original problem's point as postsolve builds it: its arrays, the columns that hold
+// a value so far, and the objective's sense.
+struct restoring {
+    const LP *lp;
+    double *x, *y, *z, *s;
+    std::vector<char> restored;
+    double sense;
+};
+
+// The reduced solution in the original numbering: the bound duals of the bounds the
+// reduced problem has, zero everywhere else.
+void take_reduced(const prep *ps, restoring &P) {
+    const LP *red = ps->red;
+    for (int j = 0; j < ps->n; ++j) {
+        const int jj = ps->colmap[j];
+        if (jj < 0) continue;
+        P.restored[j] = 1;
+        P.x[j] = red->x[jj];
+        if (red->l[jj] > -INF && red->z) P.z[j] = red->z[jj];
+        if (red->u[jj] < INF && red->s) P.s[j] = red->s[jj];
+    }
+    for (int i = 0; i < ps->m; ++i)
+        if (ps->rowmap[i] >= 0 && red->y) P.y[i] = red->y[ps->rowmap[i]];
+}
+
+void undo_fixcol(restoring &P, const prep_step &st, const prep_ent *ent) {
+    const LP *lp = P.lp;
+    const int j = st.j;
+    P.x[j] = st.v;
+    P.restored[j] = 1;
+    double g = st.cost;
+    if (lp->kQ)
+        for (int p = lp->kQ[j]; p < lp->kQ[j + 1]; ++p)
+            if (P.restored[lp->iQ[p]]) g += lp->Q[p] * P.x[lp->iQ[p]];
+    double rc = P.sense * g;
+    for (int t = 0; t < st.len; ++t) rc -= ent[t].val * P.y[ent[t].idx];
+    P.z[j] = std::max(rc, 0.0);
+    P.s[j] = std::max(-rc, 0.0);
+}
+
+// The bounds a singleton row gave hold the duals that belong to it.
+void undo_singrow(restoring &P, const prep_step &st) {
+    const double t = ((st.flags & 1) ? P.z[st.j] : 0.0) - ((st.flags & 2) ? P.s[st.j] : 0.0);
+    P.y[st.i] = t / st.a;
+    if (st.flags & 1) P.z[st.j] = 0.0;
+    if (st.flags & 2) P.s[st.j] = 0.0;
+}
+
+// The columns of a forcing row sit at the bounds that give the forcing side; the row's
+// dual (<= 0 at the upper side, >= 0 at the lower one) is the smallest that leaves every
+// reduced cost with the sign its bound asks for.
+void undo_forcerow(restoring &P, const prep_step &st, const prep_ent *ent) {
+    double yi = 0.0;
+    for (int t = 0; t < st.len; ++t) {
+        const double q = (P.z[ent[t].idx] - P.s[ent[t].idx]) / ent[t].val;
+        yi = st.v > 0 ? std::min(yi, q) : std::max(yi, q);
+    }
+    P.y[st.i] = yi;
+    for (int t = 0; t < st.len; ++t) {
+        const int j = ent[t].idx;
+        const double rc = P.z[j] - P.s[j] - ent[t].val * yi;
+        P.z[j] = std::max(rc, 0.0);
+        P.s[j] = std::max(-rc, 0.0);
+    }
+}
+
+// Row k is a times row i; the part of row i's dual that belongs to the sides row k gave
+// goes back to row k.
+void undo_duprow(restoring &P, const prep_step &st) {
+    const double yi = P.y[st.i];
+    double t = 0.0;
+    if ((st.flags & 1) && yi > 0) t = yi;
+    if ((st.flags & 2) && yi < 0) t = yi;
+    P.y[st.k] = t / st.a;
+    P.y[st.i] = yi - t;
+}
+
+void undo_colsing(restoring &P, const prep_step &st, const prep_ent *ent) {
+    const int j = st.j;
+    double rest = 0.0;
+    for (int t = 0; t < st.len; ++t) rest += ent[t].val * P.x[ent[t].idx];
+    P.x[j] = (st.v - rest) / st.a;
+    P.restored[j] = 1;
+    P.y[st.i] = P.sense * st.cost / st.a;
+    P.z[j] = P.s[j] = 0.0;
+}
+
+// a x_j + w x_k = v.  Bounds of x_k that came from x_j's bounds hand their duals to
+// x_j's; the row's dual then makes x_j's reduced cost right.
+void undo_doubleton(restoring &P, const prep_step &st, const prep_ent *ent) {
+    const int j = st.j, k = st.k;
+    P.x[j] = (st.v - st.w * P.x[k]) / st.a;
+    P.restored[j] = 1;
+    const double rho = st.w / st.a;
+    const double moved = ((st.flags & 1) ? P.z[k] : 0.0) - ((st.flags & 2) ? P.s[k] : 0.0);
+    if (st.flags & 1) P.z[k] = 0.0;
+    if (st.flags & 2) P.s[k] = 0.0;
+    const double d = -moved / rho;  // z_j - s_j
+    P.z[j] = std::max(d, 0.0);
+    P.s[j] = std::max(-d, 0.0);
+    double rc = P.sense * st.cost - d;
+    for (int t = 0; t < st.len; ++t) rc -= ent[t].val * P.y[ent[t].idx];
+    P.y[st.i] = rc / st.a;
+}
+
+void undo(restoring &P, const prep_step &st, const prep_ent *ent) {
+    switch (st.kind) {
+    case PK_DROPROW: P.y[st.i] = 0.0; break;
+    case PK_FIXCOL: undo_fixcol(P, st, ent); break;
+    case PK_SINGROW: undo_singrow(P, st); break;
+    case PK_FORCEROW: undo_forcerow(P, st, ent); break;
+    case PK_DUPROW: undo_duprow(P, st); break;
+    case PK_COLSING: undo_colsing(P, st, ent); break;
+    case PK_DOUBLETON: undo_doubleton(P, st, ent); break;
+    default: break;
+    }
+}
+
+}  // namespace
+
 solcheck postsolve(const prep *ps, LP *lp) {
     const LP *red = ps->red;
     if (!red || !red->x) return {};
     const int m = ps->m, n = ps->n;
-    double *x = vector_of(lp->x, "x", "n", n), *y = vector_of(lp->y, "y", "m", m);
-    double *z = vector_of(lp->z, "z", "n", n), *s = vector_of(lp->s, "s", "n", n);
-    std::fill(x, x + n, 0.0);
-    std::fill(y, y + m, 0.0);
-    std::fill(z, z + n, 0.0);
-    std::fill(s, s + n, 0.0);
-    std::vector<char> restored(static_cast<std::size_t>(n), 0);
+    restoring P{lp,
+                vector_of(lp->x, "x", "n", n),
+                vector_of(lp->y, "y", "m", m),
+                vector_of(lp->z, "z", "n", n),
+                vector_of(lp->s, "s", "n", n),
+                std::vector<char>(static_cast<std::size_t>(n), 0),
+                static_cast<double>(lp->max)};
+    std::fill(P.x, P.x + n, 0.0);
+    std::fill(P.y, P.y + m, 0.0);
+    std::fill(P.z, P.z + n, 0.0);
+    std::fill(P.s, P.s + n, 0.0);
 
-    // The reduced solution: the bound duals of the bounds the reduced problem has.
-    for (int j = 0; j < n; ++j) {
-        const int jj = ps->colmap[j];
-        if (jj < 0) continue;
-        restored[j] = 1;
-        x[j] = red->x[jj];
-        if (red->l[jj] > -INF && red->z) z[j] = red->z[jj];
-        if (red->u[jj] < INF && red->s) s[j] = red->s[jj];
-    }
-    for (int i = 0; i < m; ++i)
-        if (ps->rowmap[i] >= 0 && red->y) y[i] = red->y[ps->rowmap[i]];
-
-    const double sense = lp->max;
+    take_reduced(ps, P);
     const prep_ent *pool = ps->pool.data();
-    for (auto it = ps->stack.rbegin(); it != ps->stack.rend(); ++it) {
-        const prep_step &st = *it;
-        const prep_ent *ent = pool + st.first;
-        switch (st.kind) {
-        case PK_DROPROW: y[st.i] = 0.0; break;
-        case PK_FIXCOL: {
-            const int j = st.j;
-            x[j] = st.v;
-            restored[j] = 1;
-            double g = st.cost;
-            if (lp->kQ)
-                for (int p = lp->kQ[j]; p < lp->kQ[j + 1]; ++p)
-                    if (restored[lp->iQ[p]]) g += lp->Q[p] * x[lp->iQ[p]];
-            double rc = sense * g;
-            for (int t = 0; t < st.len; ++t) rc -= ent[t].val * y[ent[t].idx];
-            z[j] = std::max(rc, 0.0);
-            s[j] = std::max(-rc, 0.0);
-            break;
-        }
-        case PK_SINGROW: {
-            // The bounds this row gave hold the duals that belong to it.
-            const double t = ((st.flags & 1) ? z[st.j] : 0.0) - ((st.flags & 2) ? s[st.j] : 0.0);
-            y[st.i] = t / st.a;
-            if (st.flags & 1) z[st.j] = 0.0;
-            if (st.flags & 2) s[st.j] = 0.0;
-            break;
-        }
-        case PK_FORCEROW: {
-            // The columns sit at the bounds that give the forcing side; the row's dual
-            // (<= 0 at the upper side, >= 0 at the lower one) is the smallest that
-            // leaves every reduced cost with the sign its bound asks for.
-            double yi = 0.0;
-            for (int t = 0; t < st.len; ++t) {
-                const double q = (z[ent[t].idx] - s[ent[t].idx]) / ent[t].val;
-                yi = st.v > 0 ? std::min(yi, q) : std::max(yi, q);
-            }
-            y[st.i] = yi;
-            for (int t = 0; t < st.len; ++t) {
-                const int j = ent[t].idx;
-                const double rc = z[j] - s[j] - ent[t].val * yi;
-                z[j] = std::max(rc, 0.0);
-                s[j] = std::max(-rc, 0.0);
-            }
-            break;
-        }
-        case PK_DUPROW: {
-            // Row k is a times row i; the part of row i's dual that belongs to the sides
-            // row k gave goes back to row k.
-            const double yi = y[st.i];
-            double t = 0.0;
-            if ((st.flags & 1) && yi > 0) t = yi;
-            if ((st.flags & 2) && yi < 0) t = yi;
-            y[st.k] = t / st.a;
-            y[st.i] = yi - t;
-            break;
-        }
-        case PK_COLSING: {
-            const int j = st.j;
-            double rest = 0.0;
-            for (int t = 0; t < st.len; ++t) rest += ent[t].val * x[ent[t].idx];
-            x[j] = (st.v - rest) / st.a;
-            restored[j] = 1;
-            y[st.i] = sense * st.cost / st.a;
-            z[j] = s[j] = 0.0;
-            break;
-        }
-        case PK_DOUBLETON: {
-            // a x_j + w x_k = v.  Bounds of x_k that came from x_j's bounds hand their
-            // duals to x_j's; the row's dual then makes x_j's reduced cost right.
-            const int j = st.j, k = st.k;
-            x[j] = (st.v - st.w * x[k]) / st.a;
-            restored[j] = 1;
-            const double rho = st.w / st.a;
-            const double moved = ((st.flags & 1) ? z[k] : 0.0) - ((st.flags & 2) ? s[k] : 0.0);
-            if (st.flags & 1) z[k] = 0.0;
-            if (st.flags & 2) s[k] = 0.0;
-            const double d = -moved / rho;  // z_j - s_j
-            z[j] = std::max(d, 0.0);
-            s[j] = std::max(-d, 0.0);
-            double rc = sense * st.cost - d;
-            for (int t = 0; t < st.len; ++t) rc -= ent[t].val * y[ent[t].idx];
-            y[st.i] = rc / st.a;
-            break;
-        }
-        default: break;
-        }
-    }
+    for (auto it = ps->stack.rbegin(); it != ps->stack.rend(); ++it) undo(P, *it, pool + it->first);
 
     lp->iter = red->iter;
     const solcheck ck = chksol(lp);

@@ -31,6 +31,7 @@ struct nlp {
     std::function<void(const double *, double *)> h;    // m values
     std::function<void(const double *, double *)> jac;  // m x n, row-major
     std::vector<double> b, r, l, u, x0;
+    int pdf = 0;  // ordering priority (1: columns before rows)
 };
 
 const nlp *P = nullptr;
@@ -141,6 +142,7 @@ result solve_nlp(const nlp &p) {
     lp->c = xcalloc<double>("c", "n", n);
     if (!p.x0.empty()) lp->x = copy(p.x0);
     lp->verbose = 0;
+    lp->pdf = p.pdf;
     lp->nl_init = hook_init;
     lp->nl_update = hook_update;
     lp->nl_update_fg = hook_update_fg;
@@ -479,4 +481,47 @@ TEST(IpmNlp, FarBoundsDoNotSetTheCentering) {
     EXPECT_EQ(r.rc, 0);
     EXPECT_NEAR(r.obj, -std::sqrt(8400 / 2.6), 1e-6);
     EXPECT_NEAR(r.x[0], 100.0, 1e-5);
+}
+
+TEST(IpmNlp, CurvatureThatTheRowsRemoveIsNotShiftedAway) {
+    // min -x1^2  s.t.  x1 - 0.01 x2 = 0,  x2^2 <= 1,  -10 <= x <= 10, from near the saddle
+    // point 0: -1e-4 at x2 = +-1.  The objective's curvature -2 lies along x1, which the
+    // equality row ties to x2, where it is only -2e-4 and the circle's multiplier
+    // removes it.  Shifting the primal diagonal by 2.2, as x1's own pivot asks when it is
+    // eliminated before its row (the primal-favoured order), damped every step to a crawl
+    // away from the saddle.
+    nlp p;
+    p.n = 2;
+    p.m = 2;
+    p.f = [](const double *x) { return -x[0] * x[0]; };
+    p.grad = [](const double *x, double *g) {
+        g[0] = -2 * x[0];
+        g[1] = 0.0;
+    };
+    p.hess = [](const double *, const double *y, double *H) {
+        H[0] = -2.0;
+        H[1] = H[2] = 0.0;
+        H[3] = 2 * y[1];
+    };
+    p.h = [](const double *x, double *v) {
+        v[0] = x[0] - 0.01 * x[1];
+        v[1] = -x[1] * x[1];
+    };
+    p.jac = [](const double *x, double *J) {
+        J[0] = 1.0;
+        J[1] = -0.01;
+        J[2] = 0.0;
+        J[3] = -2 * x[1];
+    };
+    p.b = {0, -1};
+    p.r = {0, INF};
+    p.l = {-10, -10};
+    p.u = {10, 10};
+    p.x0 = {1e-4, 0.01};
+    p.pdf = 1;
+    const result r = solve_nlp(p);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NEAR(r.obj, -1e-4, 1e-9);
+    EXPECT_NEAR(std::fabs(r.x[1]), 1.0, 1e-5);
+    EXPECT_LT(r.iter, 100) << r.iter;
 }
