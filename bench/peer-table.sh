@@ -99,7 +99,7 @@ run_ampl() {
   local rc=$? st it
   st=$(grep -m1 -o 'optimal solution\|infeasible[a-z ]*\|unbounded[a-z ]*\|iteration limit\|time limit\|cannot be improved\|suboptimal[a-z ]*' "$work/ampl" | head -n 1 | tr ' ' '_')
   [ $rc -eq 124 ] && st=TIMEOUT
-  it=$(sed -n 's/.*(\([0-9]*\) iterations.*/\1/p' "$work/ampl" | tail -n 1)
+  it=$(sed -n 's/.*(\([0-9]*\) \(QP \)\{0,1\}iterations.*/\1/p' "$work/ampl" | tail -n 1)
   echo "${st:-failed} ${it:--} $(cat "$work/ampl.time")"
 }
 
