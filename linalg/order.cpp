@@ -1035,30 +1035,35 @@ template <class Fn> bool try_candidate(factor_ws &W, factor_ws cand, double limi
     return true;
 }
 
-// Whether a factorization of `ops` operations is costly enough next to the reduced
-// system's pattern that another ordering may pay for its analysis: nested dissection of
-// the pattern takes about as long as a thousand operations of a factorization per entry
-// (aug2dc: 0.1 s for 80 000 entries, against 5 ms for a factorization of 1.6e7
-// operations), and saves at most a share of every factorization.
-bool worth_another_order(double ops, const LP *lp) {
+// The operations of a factorization above which another ordering may pay for its
+// analysis: nested dissection of the reduced system's pattern takes about as long as a
+// thousand operations of a factorization per entry (aug2dc: 0.1 s for 80 000 entries,
+// against 5 ms for a factorization of 1.6e7 operations), and saves at most a share of
+// every factorization.
+double another_order_pays(const LP *lp) {
     const double entries = (lp->kA ? lp->kA[lp->n] : 0) + 0.5 * lp->qnz + lp->n + lp->m;
-    return ops > 1000.0 * entries;
+    return 1000.0 * entries;
 }
 
 // The order for the priority in W.pdf by the method.  Method 5 is minimum degree, or
-// nested dissection when that needs less than half the operations; nested dissection is
-// not tried where the minimum-degree factorization is too cheap to repay its analysis.
+// nested dissection when that needs less than half the operations.  Minimum degree runs
+// first up to the operations that make trying nested dissection worth its analysis, and
+// is kept when it stays below them; otherwise nested dissection runs, and then minimum
+// degree again, giving up once it needs twice nested dissection's operations (its own
+// elimination can cost seconds where its fill is large).
 void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, bool report = true) {
     if (method != method_best) {
         order_one(W, lp, method, verbose, report);
         return;
     }
     const factor_ws settings = W;
-    order_one(W, lp, method_mindeg, verbose, false);
-    const bool nd = worth_another_order(W.arith_ops, lp) &&
-                    try_candidate(W, settings, 0.5 * W.arith_ops,
-                                  [&](factor_ws &c) { order_one(c, lp, method_nesdis, verbose, false); });
-    if (verbose >= 3) std::printf("Ordering by %s\n", nd ? "nested dissection" : "minimum degree");
+    auto mindeg = [&](factor_ws &c) { order_one(c, lp, method_mindeg, verbose, false); };
+    bool md = try_candidate(W, settings, another_order_pays(lp), mindeg);
+    if (!md) {
+        order_one(W, lp, method_nesdis, verbose, false);
+        md = try_candidate(W, settings, 2 * W.arith_ops, mindeg);
+    }
+    if (verbose >= 3) std::printf("Ordering by %s\n", md ? "minimum degree" : "nested dissection");
     statistics(W, report ? verbose : 0);
 }
 
