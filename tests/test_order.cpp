@@ -272,10 +272,10 @@ TEST(Order, ChoicesByTheOperationsTheyNeed) {
             auto ops_of = [&](int pdf) {
                 if (method != 5) return analyse(method, pdf).first;
                 // Nested dissection only where the minimum-degree factor needs more than
-                // a thousand operations per entry of the pattern (never, at these sizes).
+                // 5000 operations per entry of the pattern (never, at these sizes).
                 const double md = analyse(1, pdf).first, nd = analyse(4, pdf).first;
                 const double entries = lp->kA[lp->n] + 0.5 * lp->qnz + lp->n + lp->m;
-                return md > 1000 * entries && nd < 0.5 * md ? nd : md;
+                return md > 5000 * entries && nd < 0.5 * md ? nd : md;
             };
             const double primal = ops_of(1), dual = ops_of(2);
             const bool want_primal = est == 1 ? !(dual < 0.5 * primal) : primal < 0.5 * dual;
