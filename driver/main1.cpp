@@ -5,7 +5,6 @@
 #include "driver/driver.h"
 #include "ipm/ipm.h"
 #include "lp/error.h"
-#include "presolve/presolve.h"
 
 namespace orva {
 
@@ -45,29 +44,15 @@ int main1(int argc, char **argv) {
     amplin(asl, stem, lp);
     update_kp(lp);
 
+    lp->nl_init = nl_init_ampl;
+    lp->nl_update = nl_update_ampl;
+    lp->nl_update_fg = nl_update_fg_ampl;
+    lp->nl_update_h = nl_update_h_ampl;
+    lp->nl_close = nl_close_ampl;
     if (opts.lsqinit != 0) lp->init = lsq_init;
-    // presolve=N: a linear program's data are the record's own, so it is reduced by the
-    // library's presolve and solved without the evaluation hooks; the solution is restored
-    // into the record (initial guesses are not used).  Other problems are solved as read.
-    const bool presolved = opts.presolve != 0 && nlc == 0 && nlo == 0;
-    if (!presolved) {
-        lp->nl_init = nl_init_ampl;
-        lp->nl_update = nl_update_ampl;
-        lp->nl_update_fg = nl_update_fg_ampl;
-        lp->nl_update_h = nl_update_h_ampl;
-        lp->nl_close = nl_close_ampl;
-    }
 
     const double t2 = xectim_();
-    int result;
-    if (presolved) {
-        prep *ps = presolve(lp, opts.presolve);
-        if (lp->verbose >= 1) prep_summary(ps);
-        result = solve_presolved(ps, lp);
-        freeprep(ps);
-    } else {
-        result = solvelp(lp);
-    }
+    const int result = solvelp(lp);
     const double t3 = xectim_();
     const int written = amplout(asl, lp, result);
     const double t4 = xectim_();
