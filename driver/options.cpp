@@ -107,8 +107,8 @@ keyword keywds[] = {
     {S("penalty"), real_val, &opts.penalty, S("penalty parameter")},
     {S("pred_corr"), int_val, &opts.pred_corr, S("pred= 0, pred_corr= 1, unset= -1")},
     {S("presolve"), int_val, &opts.presolve,
-     S("reductions of a linear program before the solve: 0 none (default), 1 rows and\n"
-       "\t\tfixed columns, + 2 column singletons, + 4 doubleton equations")},
+     S("reductions of a linear or quadratic program before the solve: 0 none (default),\n"
+       "\t\t1 rows and fixed columns, + 2 column singletons, + 4 doubleton equations")},
     {S("primal"), IK_val_ASL, &primal_kn, S("primal-favored matrix reordering")},
     {S("ranges"), C_val_ASL, &opts.ranges, S("name of MPS RANGES section")},
     {S("rhs"), C_val_ASL, &opts.rhs, S("name of MPS right-hand side section")},
