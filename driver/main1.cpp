@@ -5,7 +5,6 @@
 #include "driver/driver.h"
 #include "ipm/ipm.h"
 #include "lp/error.h"
-#include "presolve/presolve.h"
 
 namespace orva {
 
@@ -26,20 +25,6 @@ void timing_report(FILE *f, double t1, double t2, double t3, double t4) {
     Fprintf(f, "Total nonlinear evaluation seconds = %g\n",
             0 + evals.fun_time + evals.grad_time + evals.con_time + evals.jac_time + evals.hes_time);
 }
-
-// The quadratic model of a quadratic program, taken through the evaluation hooks at the
-// initial guess (else at 0): A, b, c, f and Q are then the problem itself.
-void take_quadratic_model(LP *lp) {
-    const bool own_x = lp->x == nullptr;
-    if (own_x) lp->x = xcalloc<double>("x", "n", lp->n);
-    nl_init_ampl(lp);
-    const int failed = nl_update_ampl(lp, 1);
-    if (own_x) {
-        xfree(lp->x);
-        lp->x = nullptr;
-    }
-    if (failed != 0) my_exit(50, "cannot evaluate obj and/or constraint at initial solution \n");
-}
 } // namespace
 
 int main1(int argc, char **argv) {
@@ -59,32 +44,15 @@ int main1(int argc, char **argv) {
     amplin(asl, stem, lp);
     update_kp(lp);
 
+    lp->nl_init = nl_init_ampl;
+    lp->nl_update = nl_update_ampl;
+    lp->nl_update_fg = nl_update_fg_ampl;
+    lp->nl_update_h = nl_update_h_ampl;
+    lp->nl_close = nl_close_ampl;
     if (opts.lsqinit != 0) lp->init = lsq_init;
-    // presolve=N: a linear program's data are the record's own, and a quadratic program's
-    // model taken once is the problem itself, so either is reduced by the library's
-    // presolve and solved without the evaluation hooks; the solution is restored into the
-    // record (initial guesses are not used).  Other problems are solved as read.
-    const bool linear = nlc == 0 && nlo == 0;
-    const bool presolved = opts.presolve != 0 && (linear || (lp->quadratic != 0 && opts.lp_only == 0));
-    if (presolved && !linear) take_quadratic_model(lp);
-    if (!presolved) {
-        lp->nl_init = nl_init_ampl;
-        lp->nl_update = nl_update_ampl;
-        lp->nl_update_fg = nl_update_fg_ampl;
-        lp->nl_update_h = nl_update_h_ampl;
-        lp->nl_close = nl_close_ampl;
-    }
 
     const double t2 = xectim_();
-    int result;
-    if (presolved) {
-        prep *ps = presolve(lp, opts.presolve);
-        if (lp->verbose >= 1) prep_summary(ps);
-        result = solve_presolved(ps, lp);
-        freeprep(ps);
-    } else {
-        result = solvelp(lp);
-    }
+    const int result = solvelp(lp);
     const double t3 = xectim_();
     const int written = amplout(asl, lp, result);
     const double t4 = xectim_();

@@ -106,9 +106,6 @@ keyword keywds[] = {
     {S("outlev"), int_val, &opts.outlev, S("output level")},
     {S("penalty"), real_val, &opts.penalty, S("penalty parameter")},
     {S("pred_corr"), int_val, &opts.pred_corr, S("pred= 0, pred_corr= 1, unset= -1")},
-    {S("presolve"), int_val, &opts.presolve,
-     S("reductions of a linear or quadratic program before the solve: 0 none (default),\n"
-       "\t\t1 rows and fixed columns, + 2 column singletons, + 4 doubleton equations")},
     {S("primal"), IK_val_ASL, &primal_kn, S("primal-favored matrix reordering")},
     {S("ranges"), C_val_ASL, &opts.ranges, S("name of MPS RANGES section")},
     {S("rhs"), C_val_ASL, &opts.rhs, S("name of MPS right-hand side section")},
@@ -128,7 +125,7 @@ keyword keywds[] = {
        "message")},
     {S("zero_initsol"), IK1_val_ASL, &opts.zero_initsol, S("start at the origin")},
 };
-static_assert(sizeof keywds / sizeof keywds[0] == 48, "the keyword table has 48 entries");
+static_assert(sizeof keywds / sizeof keywds[0] == 47, "the keyword table has 47 entries");
 
 Option_Info make_oinfo() {
     Option_Info oi{};
