@@ -1054,10 +1054,11 @@ double another_order_pays(const LP *lp) {
 
 // The order for the priority in W.pdf by the method.  Method 5 is minimum degree, or
 // nested dissection when that needs less than half the operations.  Minimum degree runs
-// first up to the operations that make trying nested dissection worth its analysis, and
-// is kept when it stays below them; otherwise nested dissection runs, and then minimum
-// degree again, giving up once it needs twice nested dissection's operations (its own
-// elimination can cost seconds where its fill is large).
+// first and is kept when it stays below the operations that make trying nested dissection
+// worth its analysis; above them nested dissection is analysed too.  Minimum degree gives
+// up at twenty times that bound (its own elimination can cost seconds where its fill is
+// large): then nested dissection runs first, and minimum degree again with a budget of
+// twice its operations.
 void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, bool report = true) {
     if (method != method_best) {
         order_one(W, lp, method, verbose, report);
@@ -1065,9 +1066,13 @@ void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, boo
     }
     const factor_ws settings = W;
     auto mindeg = [&](factor_ws &c) { order_one(c, lp, method_mindeg, verbose, false); };
-    bool md = try_candidate(W, settings, another_order_pays(lp), mindeg);
-    if (!md) {
-        order_one(W, lp, method_nesdis, verbose, false);
+    auto nesdis = [&](factor_ws &c) { order_one(c, lp, method_nesdis, verbose, false); };
+    const double pays = another_order_pays(lp);
+    bool md = try_candidate(W, settings, 20 * pays, mindeg);
+    if (md) {
+        if (W.arith_ops > pays) md = !try_candidate(W, settings, 0.5 * W.arith_ops, nesdis);
+    } else {
+        nesdis(W);
         md = try_candidate(W, settings, 2 * W.arith_ops, mindeg);
     }
     if (verbose >= 3) std::printf("Ordering by %s\n", md ? "minimum degree" : "nested dissection");
