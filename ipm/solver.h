@@ -98,6 +98,13 @@ struct run {
 
     int pcount = 0;  // perturbation count of the last factorization ("P")
     int mcount = 0;  // step-halving count of the last step ("M")
+    // Watch over the method without the corrector (see step.cpp): consecutive short
+    // steps, the relative gap a run of nearly feasible iterations started from and their
+    // count, and whether a stall has switched the corrector on (once per solve).
+    int short_steps = 0;
+    double gap_ref = 0;
+    int gap_iters = 0;
+    bool corrector_switched_on = false;
     bool stepped = false;  // a saved iterate exists
     // Objective values reported for the saved iterate; they go back with it.
     double obj0 = 0, dual_obj0 = 0;

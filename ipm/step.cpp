@@ -198,6 +198,39 @@ int unbounded(const run &R, double ap, double ad) {
     return -1;
 }
 
+// A quadratic program runs without the corrector by default, and two ways of stalling
+// are known where the corrector does not stall.  Close to feasibility (both residuals
+// within 100 inftol) the centering of the method can hold the complementarity at its
+// mean, so that the objectives stop closing in; or the ratio test cuts step after step
+// below a tenth while slacks about to become active are driven far past zero by the
+// first-order direction (their duals jump a hundredfold).  Far from feasibility, a run of
+// steps each below a tenth cannot even cut the residuals by two orders in SHORT_RUN of
+// them (0.9^40 ~ 0.015).  So the solve goes on with the predictor-corrector method when,
+// close to feasibility, GAP_RUN iterations have not halved the relative gap between the
+// objectives, or when SHORT_RUN steps in a row were shorter than a tenth.  It is switched on
+// once per solve; the fall-back after repeated halvings may still switch it off.
+constexpr int GAP_RUN = 10;
+constexpr int SHORT_RUN = 40;
+constexpr double SHORT_STEP = 10.0;  // reciprocal step length that counts as short
+
+void watch_for_stall(run &R, double ah) {
+    LP *lp = R.lp;
+    const bool nearly_feasible = lp->primal_inf <= 100 * lp->inftol && lp->dual_inf <= 100 * lp->inftol;
+    const double gap = std::fabs(R.obj0 - R.dual_obj0) / (std::fabs(R.obj0) + 1);
+    if (!nearly_feasible || !(gap > 0.5 * R.gap_ref) || R.gap_iters == 0) {
+        R.gap_ref = gap;
+        R.gap_iters = nearly_feasible ? 1 : 0;
+    } else {
+        ++R.gap_iters;
+    }
+    R.short_steps = ah > SHORT_STEP ? R.short_steps + 1 : 0;
+    if (R.gap_iters <= GAP_RUN && R.short_steps < SHORT_RUN) return;
+    R.corrector_switched_on = true;
+    lp->pred_corr = 1;
+    lp->mufactor = 0.0;
+    if (lp->verbose >= 2) std::printf("turning on pred_corr (no progress)\n");
+}
+
 } // namespace
 
 void restore(run &R) {
@@ -224,6 +257,7 @@ int take_step(run &R) {
     double ahd = std::max(1.0, ad / lp->steplen);
     if (lp->verbose >= 3) std::printf("alphap = %10e, alphad = %10e \n", ahp, ahd);
     if (lp->qnz != 0) ahp = ahd = std::max(ahp, ahd);
+    const double ah_ratio = std::max(ahp, ahd);
     if (lp->qnz != 0 && lp->sdp == 1) sdp_shorten(R, ahp, ahd);
 
     save(R);
@@ -323,6 +357,8 @@ int take_step(run &R) {
         // iteration goes on from, so that the next residuals and the model are its own.
         lp->nl_update_fg(lp);
         lp->nl_update(lp, 0);
+    } else if (lp->quadratic && lp->pred_corr == 0 && !R.corrector_switched_on) {
+        watch_for_stall(R, ah_ratio);
     }
     return -1;
 }

@@ -76,6 +76,8 @@ constexpr int square_block_small = 24, square_block_large = 48, square_rows = 10
 constexpr int target_block = 96;  // target columns of one BLAS update between blocks
 constexpr int source_block = 64;  // source columns packed at a time
 constexpr int scatter_max_cols = 32;  // sources of at most this many columns skip BLAS
+// Factors in a row whose solves found the rows' floor in the way before it is lowered.
+constexpr int floor_run_to_lower = 3;
 // A pivot smaller than this in magnitude raises the diagonal floor epsdiag tenfold.
 constexpr double tiny_pivot = 1e-14;
 
@@ -556,8 +558,10 @@ void load_diagonal(factor_ws &ws, const LP *lp, const double *Dn, const double *
         const double a = Dn[j] + lp->pert_primal;
         diag[iperm[j]] = -(a > eps ? a : eps);
     }
+    ws.rows_clamped = 0;
     for (int i = 0; i < m; ++i) {
         const double a = Dm[i] + lp->pert_dual;
+        if (!(a > epsrow)) ++ws.rows_clamped;
         diag[iperm[n + i]] = a > epsrow ? a : epsrow;
     }
     if (kQ)
@@ -758,6 +762,32 @@ factor_status factorization::factor(const LP *lp, const double *Dn, const double
     if (!analysed()) analyse(lp);
     factor_ws &ws = ws_;
     const int N = ws.n + ws.m;
+    // Solves that could not get the row equations right past the rows' floor (see
+    // solve), with factor after factor: active rows whose true diagonal lies far below
+    // the floor.  A factor that no solve used (a shift of the perturbation search that
+    // was tried and left) neither counts nor breaks the run.
+    if (ws.solved) {
+        ws.floor_run = ws.rows_floor_hurts ? ws.floor_run + 1 : 0;
+        if (ws.share_at_lowering >= 0) {
+            // The first solves with a lowered floor: did it help?
+            if (ws.solve_share > 0.1 * ws.share_at_lowering) {
+                ws.epsrow = ws.epsrow_before;
+                ws.epsrow_min = ws.epsrow;
+                ws.floor_run = 0;
+                if (lp->verbose >= 3) std::printf("rows' floor back to %10.2e\n", ws.epsrow);
+            }
+            ws.share_at_lowering = -1;
+        }
+        ws.solved = ws.rows_floor_hurts = false;
+    }
+    if (ws.floor_run >= floor_run_to_lower && ws.epsrow > ws.epsrow_min) {
+        ws.floor_run = 0;
+        ws.share_at_lowering = ws.solve_share;
+        ws.epsrow_before = ws.epsrow;
+        ws.epsrow = ws.epsrow_min;
+        if (lp->verbose >= 3) std::printf("rows' floor lowered to %10.2e\n", ws.epsrow);
+    }
+    ws.solve_share = 0;
     load_diagonal(ws, lp, Dn, Dm);
 
     numctx cx;

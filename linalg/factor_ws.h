@@ -25,6 +25,19 @@ struct factor_ws {
     // The floor of the rows' diagonal; it starts at epsdiag and each floor is raised
     // apart, by the tiny pivots of its own block.
     double epsrow = 0;
+    // The lowest the rows' floor goes (a millionth of the configured epsdiag); whether a
+    // solve with the current factor ran (solved) and found the floor in the way (see
+    // solve.cpp); and the number of factors in a row whose solves found it so.  After
+    // floor_run_to_lower of them the next factor lowers the rows' floor to epsrow_min.
+    // The worst residual that the solves since the last factor left, relative to their
+    // right-hand sides (`solve_share`), is kept when the floor is lowered; when the solves
+    // with the lowered floor do not leave ten times less, the floor was not what held them
+    // back: it goes back to `epsrow_before` and is not lowered again.
+    double epsrow_min = 0, epsrow_before = 0;
+    bool solved = false, rows_floor_hurts = false;
+    int floor_run = 0;
+    double solve_share = 0, share_at_lowering = -1;
+    int rows_clamped = 0;  // rows of the last factor whose diagonal sat on the floor
     int method = 1, dense = -1, pdf = 0, convex = 0;
 
     int n = 0, m = 0;          // sizes at the symbolic phase

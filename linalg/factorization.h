@@ -22,7 +22,12 @@
 //                  the solves) or, when their column of L has an entry of at least 0.01,
 //                  replaced by -1e-8 (columns) or +1e-8 (rows).  When the smallest pivot is
 //                  below 1e-14 the object's epsdiag grows tenfold, for the later calls (it
-//                  stays raised until the next analyse).  It prints dependent pivots and
+//                  stays raised until the next analyse).  The rows' floor is kept apart
+//                  from the columns' (epsrow): when the solves of three factors in a row
+//                  stall with the residual in the row equations while rows sat on it, the
+//                  next factor lowers it to a millionth of epsdiag, and puts it back for
+//                  good when the solves with the lowered floor do no better (see
+//                  solve.cpp).  It prints dependent pivots and
 //                  wrong-signed pivots at verbose 3, the raised epsdiag at 2, the count of
 //                  dependent pivots at exactly 2.  A record whose sizes or counts of entries
 //                  of A and Q differ from the analysis is analysed again first.

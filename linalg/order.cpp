@@ -167,6 +167,11 @@ void copy_settings(factor_ws &W, const LP *lp) {
     W.epsnum = lp->epsnum;
     W.epsdiag = lp->epsdiag;
     W.epsrow = lp->epsdiag;
+    W.epsrow_min = 1e-6 * lp->epsdiag;
+    W.solved = W.rows_floor_hurts = false;
+    W.floor_run = 0;
+    W.solve_share = 0;
+    W.share_at_lowering = -1;
     W.stablty = lp->stablty;
     W.method = lp->method;
     W.dense = lp->dense;

@@ -123,6 +123,18 @@ solve_status factorization::solve(const LP *lp, const double *Dn, const double *
         previous = f;
         ++pass;
     }
+    // Refinement that stalled two orders above its goal, the residual in the row
+    // equations, while some rows' diagonals were raised to the floor: the floor, not the
+    // data, holds the solution back (rows that the steps are making active, their true
+    // diagonal w/v far below it, and a Schur complement of the rows whose smallest
+    // eigenvalues lie below it too; each pass then recovers only a sliver of what the
+    // floor took).  The next factor lowers the rows' floor.  Only for a system factored
+    // without a shift of its primal diagonal: there the matrix is quasi-definite as it
+    // stands, so the rows' pivots of independent rows keep their size without a floor.
+    const double rres = maxv(r, m);
+    ws.solved = true;
+    ws.solve_share = std::max(ws.solve_share, f / (B + 1.0));
+    if (f > 100 * tol && pp == 0.0 && ws.rows_clamped > 0 && rres >= maxv(s, n)) ws.rows_floor_hurts = true;
     // A last correction that made the residual larger is taken back.
     if (pass > 0 && f > previous) {
         for (int j = 0; j < n; ++j) x_k[j] -= z[iperm[j]];

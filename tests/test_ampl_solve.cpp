@@ -412,3 +412,37 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
     EXPECT_EQ(log.status, 2);
     EXPECT_NE(log.err.find("can't write standard output"), std::string::npos) << log.err;
 }
+
+TEST(AmplSolve, ConvexQuadraticProgramsThatStalledWithoutTheCorrector) {
+    // liswet12, a least-squares fit under convexity rows (second differences >= 0):
+    // thousands of rows become active, their diagonals w/v fall far below the rows' floor
+    // of the factor, and the Schur complement of those rows has eigenvalues below it too;
+    // the AMPL path, without the corrector, also crawled along the boundary with short
+    // steps.  qpilotno, near feasibility, kept its objectives 1e-2 apart (the centering
+    // held the complementarity at its mean) until the dual ran away; huestis took steps of
+    // 1e-3 and less for hundreds of iterations.  All ended at a limit or a false verdict.
+    if (!have_shared_data()) GTEST_SKIP() << "no shared test data";
+    const struct {
+        const char *name;
+        double optimum;
+        bool mps;  // orva-mps too
+    } cases[] = {{"liswet12", 1.7369274e+03, true}, {"qpilotno", 4.7285869e+06, false},
+                 {"huestis", 3.48244628e+11, false}};
+    const std::string dir = scratch_dir("ampl-qp");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string stem = dir + "/" + c.name;
+        ASSERT_EQ(symlink(shared_data(std::string("qp-nl/") + c.name + ".nl").c_str(), (stem + ".nl").c_str()), 0);
+        const solved s = solve(stem);
+        ASSERT_TRUE(s.sol.ok) << s.run.out << s.run.err;
+        EXPECT_EQ(s.sol.message.rfind("ORVA 7.03: optimal solution (", 0), 0u) << s.sol.message;
+        const double obj = std::stod(s.sol.message.substr(s.sol.message.find("primal objective ") + 17));
+        EXPECT_NEAR(obj, c.optimum, 1e-6 * c.optimum);
+        if (!c.mps) continue;
+        const run_result mps = run(bin("orva-mps") + " " + shared_data(std::string("qp/") + c.name + ".qps"));
+        EXPECT_NE(mps.out.find("OPTIMAL SOLUTION FOUND"), std::string::npos) << mps.out;
+        const auto at = mps.out.find("primal objective: ");
+        ASSERT_NE(at, std::string::npos) << mps.out;
+        EXPECT_NEAR(std::stod(mps.out.substr(at + 18)), c.optimum, 1e-6 * c.optimum);
+    }
+}

@@ -366,6 +366,41 @@ TEST(Factor, TinyPivotRaisesEpsdiagUntilClosed) {
     closelp(rows);
 }
 
+TEST(Factor, RowsFloorGivesWayWhenSolvesKeepStalling) {
+    // K = [-1 a; a Dm] with a = 1e-7 and Dm = 1e-20: the row's Schur complement is 1e-14,
+    // far below the floor 1e-10, so refinement against the true system cannot get the
+    // row right (each pass recovers a ten-thousandth).  After three factors whose solves
+    // stall so, the next factor takes the floor down to a millionth of epsdiag, and the
+    // solve reaches y = 1/(a^2 + Dm).
+    dense_problem p;
+    p.m = 1;
+    p.n = 1;
+    p.A = {{1e-7}};
+    LP *lp = make_lp(p);
+    finish_lp(lp);
+    lp->epsdiag = 1e-10;
+    lp->verbose = 0;
+    std::vector<double> Dn{1.0}, Dm{1e-20};
+    const double y_true = 1.0 / (1e-14 + 1e-20);
+    auto factor_and_solve = [&] {
+        inv_num(lp, Dn.data(), Dm.data());
+        double bx = 0.0, by = 1.0;
+        solve(lp, Dn.data(), Dm.data(), &bx, &by);
+        return by;
+    };
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_GT(std::fabs(factor_and_solve() - y_true), 0.5 * y_true) << "factor " << k;
+        EXPECT_DOUBLE_EQ(factor_info().epsrow, 1e-10);
+    }
+    EXPECT_NEAR(factor_and_solve(), y_true, 1e-8 * y_true);
+    EXPECT_DOUBLE_EQ(factor_info().epsrow, 1e-16);
+    // It stays there while it serves.
+    EXPECT_NEAR(factor_and_solve(), y_true, 1e-8 * y_true);
+    EXPECT_DOUBLE_EQ(factor_info().epsrow, 1e-16);
+    inv_clo();
+    closelp(lp);
+}
+
 TEST(Factor, StatusesAndPivotSigns) {
     random_shape r{6, 10, 0.4};
     r.seed = 5;

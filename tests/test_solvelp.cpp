@@ -306,16 +306,18 @@ TEST(SolveLP, RaysAtTheIterationLimitNameTheVerdict) {
     // is a certificate.  x free with x >= 2 and -x >= -1; x free with x = 1 and x = 2
     // (both: the multipliers grow, no primal point); min -x1 s.t. x1 - x2 = 0 (x grows,
     // unbounded); min -x1 - x2 s.t. x1 >= 2, -x1 >= -1 (x2 unbounded, no primal point).
+    // The first two may also end earlier through the stopping rule's own verdict on the
+    // growing multipliers, "PRIMAL INFEASIBLE" (3), which says the same.
     struct lp_case {
         std::vector<std::vector<double>> A;
         std::vector<double> b, r, c, l;
-        int rc;
+        int rc, rc_too;
     };
     const std::vector<lp_case> cases = {
-        {{{1}, {-1}}, {2, -1}, {inf, inf}, {1}, {-inf}, 8},
-        {{{1}, {1}}, {1, 2}, {0, 0}, {1}, {-inf}, 8},
-        {{{1, -1}}, {0}, {0}, {-1, 0}, {0, 0}, 7},
-        {{{1, 0}, {-1, 0}}, {2, -1}, {inf, inf}, {-1, -1}, {0, 0}, 5},
+        {{{1}, {-1}}, {2, -1}, {inf, inf}, {1}, {-inf}, 8, 3},
+        {{{1}, {1}}, {1, 2}, {0, 0}, {1}, {-inf}, 8, 3},
+        {{{1, -1}}, {0}, {0}, {-1, 0}, {0, 0}, 7, 7},
+        {{{1, 0}, {-1, 0}}, {2, -1}, {inf, inf}, {-1, -1}, {0, 0}, 5, 5},
     };
     for (const lp_case &k : cases) {
         dense_problem d;
@@ -327,7 +329,7 @@ TEST(SolveLP, RaysAtTheIterationLimitNameTheVerdict) {
         d.c = k.c;
         d.l = k.l;
         const solved s = run_solve(d);
-        EXPECT_EQ(s.rc, k.rc) << "case with verdict " << k.rc;
+        EXPECT_TRUE(s.rc == k.rc || s.rc == k.rc_too) << "case with verdict " << k.rc << ": " << s.rc;
     }
 }
 
