@@ -747,6 +747,12 @@ bool factorization::fits(const LP *lp) const {
 
 void factorization::analyse(const LP *lp) {
     release();
+    symbolic(lp);
+}
+
+void factorization::symbolic(const LP *lp) {
+    detail::release(ws_);
+    ws_.keep_dense = keep_dense_;
     blas_setup();
     try {
         detail::symbolic(ws_, lp);
@@ -759,6 +765,10 @@ void factorization::analyse(const LP *lp) {
 factor_status factorization::factor(const LP *lp, const double *Dn, const double *Dm) {
     // A record whose sizes changed since the symbolic phase gets a new one.
     if (analysed() && !fits(lp)) release();
+    if (reanalyse_) {
+        reanalyse_ = false;
+        symbolic(lp);
+    }
     if (!analysed()) analyse(lp);
     factor_ws &ws = ws_;
     const int N = ws.n + ws.m;
@@ -824,6 +834,7 @@ factor_status factorization::factor(const LP *lp, const double *Dn, const double
     for (int i = 0; i < N; ++i) ws.diag[ws.ip2pos[i]] = ws.dip[i];
     if (lp->verbose >= 3) report_dependent(ws, lp, cx.dep, Dn, Dm);
     check_pivots(ws, lp);
+    watch_signs(ws, lp);
 
     for (int p = 0; p < N; ++p)
         if (!std::isfinite(ws.diag[p])) return factor_status::breakdown;
@@ -859,7 +870,27 @@ double factorization::largest_primal_pivot(int limit, int cols) const {
     return best;
 }
 
-void factorization::release() { detail::release(ws_); }
+void factorization::release() {
+    detail::release(ws_);
+    wrong_sign_run_ = 0;
+    keep_dense_ = reanalyse_ = false;
+}
+
+// A linear program's K is quasi-definite whatever the order: its column pivots are
+// negative and its row pivots positive in exact arithmetic.  A pivot of the wrong sign is
+// rounding, and in an order that eliminates dense columns after the rows (their pivots
+// -Dn' - sum a^2/Dm' cancel terms as large as 1/floor) it comes back factor after
+// factor and spoils every solve.  After three such factors in a row the structure is
+// analysed again, at the next factor, with the dense nodes kept in their tier.
+void factorization::watch_signs(const detail::factor_ws &ws, const LP *lp) {
+    if (lp->qnz != 0 || keep_dense_ || ws.dense_moved == 0) return;
+    bool wrong = false;
+    for (int p = 0; p < ws.n + ws.m && !wrong; ++p) wrong = ws.perm[p] < ws.n && ws.diag[p] > 0;
+    wrong_sign_run_ = wrong ? wrong_sign_run_ + 1 : 0;
+    if (wrong_sign_run_ < 3) return;
+    keep_dense_ = reanalyse_ = true;
+    if (lp->verbose >= 2) std::printf("pivots of the wrong sign: dense columns kept in their tier\n");
+}
 
 namespace detail {
 void release(factor_ws &ws) {

@@ -38,6 +38,10 @@ struct factor_ws {
     int floor_run = 0;
     double solve_share = 0, share_at_lowering = -1;
     int rows_clamped = 0;  // rows of the last factor whose diagonal sat on the floor
+    // Dense nodes stay in tier 0 (set by the factorization object before a symbolic phase
+    // that must not move them, see factorization::factor); how many nodes the phase moved.
+    bool keep_dense = false;
+    int dense_moved = 0;
     int method = 1, dense = -1, pdf = 0, convex = 0;
 
     int n = 0, m = 0;          // sizes at the symbolic phase

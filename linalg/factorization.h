@@ -27,7 +27,10 @@
 //                  stall with the residual in the row equations while rows sat on it, the
 //                  next factor lowers it to a millionth of epsdiag, and puts it back for
 //                  good when the solves with the lowered floor do no better (see
-//                  solve.cpp).  It prints dependent pivots and
+//                  solve.cpp).  A linear program whose factors show a column pivot of
+//                  the wrong sign three times in a row, in an order that moved dense nodes
+//                  behind the rows, is analysed again at the next factor with those nodes
+//                  kept in their tier (once, until release).  It prints dependent pivots and
 //                  wrong-signed pivots at verbose 3, the raised epsdiag at 2, the count of
 //                  dependent pivots at exactly 2.  A record whose sizes or counts of entries
 //                  of A and Q differ from the analysis is analysed again first.
@@ -120,6 +123,14 @@ public:
 
 private:
     detail::factor_ws ws_;
+    // Factors in a row of a linear program with pivots of the wrong sign, and whether the
+    // structure is to be analysed again with its dense nodes kept in their tier (see
+    // factor); both go with release().
+    // The symbolic phase of analyse, keeping the object's own state (keep_dense_).
+    void symbolic(const LP *lp);
+    void watch_signs(const detail::factor_ws &ws, const LP *lp);
+    int wrong_sign_run_ = 0;
+    bool keep_dense_ = false, reanalyse_ = false;
 };
 
 // Makes `f` the instance that the entry points of linalg/factor.h work on, for the life

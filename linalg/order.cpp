@@ -1001,7 +1001,13 @@ void order_one(factor_ws &W, const LP *lp, int method, int verbose, bool report)
     G.row_count.reset();
     owned<int> tier(xmalloc<int>("tier", "n+m", N));
     const long long t = assign_tiers(W, lp, tier.get());
-    if (W.dense < 0) dense_threshold(W, tier.get(), G.degree.get(), t);
+    if (W.keep_dense)
+        W.dense = INT_MAX;
+    else if (W.dense < 0)
+        dense_threshold(W, tier.get(), G.degree.get(), t);
+    W.dense_moved = 0;
+    for (int v = 0; v < N; ++v)
+        if (tier.get()[v] == 0 && G.degree[v] > W.dense) ++W.dense_moved;
     if (verbose >= 3) std::printf("dense:                 %5d\n", W.dense);
     W.mark = xmalloc<int>("mark", "m+n", N);
 

@@ -446,3 +446,16 @@ TEST(AmplSolve, ConvexQuadraticProgramsThatStalledWithoutTheCorrector) {
         EXPECT_NEAR(std::stod(mps.out.substr(at + 18)), c.optimum, 1e-6 * c.optimum);
     }
 }
+
+TEST(AmplSolve, LinearProgramWhoseDenseColumnsFollowTheRows) {
+    // forplan: the ordering moves its dense columns behind the rows, where their pivots
+    // -Dn' - sum a^2/Dm' cancel terms of the size of 1/floor; one of them came out
+    // positive factor after factor and every solve was spoiled (iteration limit).
+    if (!have_shared_data()) GTEST_SKIP() << "no shared test data";
+    const std::string stem = scratch_dir("ampl-lp-dense") + "/forplan";
+    ASSERT_EQ(symlink(shared_data("lp-nl/forplan.nl").c_str(), (stem + ".nl").c_str()), 0);
+    const solved s = solve(stem);
+    EXPECT_EQ(s.sol.message.rfind("ORVA 7.03: optimal solution (", 0), 0u) << s.sol.message;
+    const double obj = std::stod(s.sol.message.substr(s.sol.message.find("primal objective ") + 17));
+    EXPECT_NEAR(obj, -664.21896127, 1e-6 * 664.21896127);
+}

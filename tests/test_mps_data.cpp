@@ -99,9 +99,7 @@ namespace {
 // Problems that read correctly (their written copy solves to the optimum with other
 // solvers) but that the solver itself does not solve at present.  They are still run and
 // reported; the test says when one of them starts to solve.
-const std::vector<std::string> known_solver_failures = {
-    "forplan",  // iteration limit since the step-control and factorization changes
-};
+const std::vector<std::string> known_solver_failures = {};
 
 void solve_set(const std::string &set, const char *ext) {
     if (!orva::testing::have_shared_data()) GTEST_SKIP() << "no shared test data";
