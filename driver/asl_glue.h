@@ -43,6 +43,7 @@ struct ampl_settings {
     double bndpush = -1.0;
     int honor_bnds = -1;
     int honor_bnds_init = 0;
+    int lsqinit = 0;
     int lp_only = 0;
     int ignore_initsol = 0;
     int zero_initsol = 0;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "ipm/ipm.h"
 #include "lp/lp.h"
 #include "lp/ranges.h"
 #include "presolve/presolve.h"
@@ -18,7 +19,7 @@ namespace orva {
 
 namespace {
 
-constexpr int nkeys = 37;
+constexpr int nkeys = 38;
 
 // Sorted by name for the bisection.
 constexpr std::array<keyword, nkeys> defaults = {{
@@ -38,6 +39,7 @@ constexpr std::array<keyword, nkeys> defaults = {{
     {"iterlim", KEY_INT, 500, 0.0},
     {"lessfill", KEY_FLAG, 0, 0.0},
     {"lincons", KEY_INT, 0, 0.0},
+    {"lsqinit", KEY_FLAG, 0, 0.0},
     {"max", KEY_FLAG, 0, 0.0},
     {"maximize", KEY_FLAG, 0, 0.0},
     {"maxit", KEY_INT, 200, 0.0},
@@ -279,6 +281,8 @@ void set_opns(LP *lp) {
         lp->method = 5;
     else
         lp->method = 1;
+
+    if (entry("lsqinit").ival) lp->init = lsq_init;
 
     if (entry("lessfill").ival)
         lp->pdf = 3;

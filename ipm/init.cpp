@@ -2,6 +2,7 @@
 // dual that a variable's or row's class has to at least bndpush; the duals of bounds
 // too far away to become active then start centred with the other pairs.
 #include <algorithm>
+#include <cmath>
 
 #include "ipm/ipm.h"
 #include "ipm/solver.h"
@@ -161,6 +162,144 @@ void honor_initial_bounds(LP *lp, double bp) {
     }
 }
 
+// Calls f(slack, dual, bound) for every complementary pair of the iterate, by the
+// classes; `bound` tells a variable's bound pair from a row's pair.
+template <class F> void each_pair(LP *lp, F f) {
+    for (int j = 0; j < lp->n; ++j) {
+        const int k = lp->bndmark[j];
+        if (k & (1 | 2 | 8)) f(lp->g[j], lp->z[j], true);
+        if (k & (1 | 4 | 8)) f(lp->t[j], lp->s[j], true);
+    }
+    for (int i = 0; i < lp->m; ++i) {
+        const int k = lp->rngmark[i];
+        if (k & (1 | 2)) f(lp->w[i], lp->v[i], false);
+        if (k == 1) f(lp->p[i], lp->q[i], false);
+    }
+}
+
+// Reference point of a box: its middle, or for a box wider than a far slack (a bound of
+// 1e8 that stands for none) the bound nearer to 0.
+double box_reference(double l, double u) {
+    if (u - l < 2 * ipm::FAR_SLACK) return 0.5 * (l + u);
+    return std::abs(l) <= std::abs(u) ? l : u;
+}
+
+// The least-squares estimates of the least-squares start, from one factorization of the
+// reduced system with unit column diagonals and small row diagonals (free rows left out
+// by a huge one):
+//   x: nearest to a reference point inside the bounds (the middle of a box, the bound of
+//      a one-sided variable, 0 for a free one) among the points that meet the rows'
+//      targets (b, the middle of a ranged row) in the least-squares sense;
+//   y: the multipliers whose reduced costs max(c + Qx) - A'y are smallest in norm.
+// Each comes from its own right-hand side, so that neither the costs' scale moves x nor
+// the right-hand sides' scale moves y.  On return z holds the reduced costs and w = Ax - b.
+void least_squares_estimates(LP *lp, double *en, double *em, double *x0, double *y0, double *Qx) {
+    const int m = lp->m, n = lp->n;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
+    const double *l = lp->l, *u = lp->u, *b = lp->b, *r = lp->r;
+    double *x = lp->x, *y = lp->y, *z = lp->z, *w = lp->w;
+    // Row diagonal: small enough that the rows' targets are met closely, large enough that
+    // dependent rows leave the system well posed.
+    constexpr double row_diag = 1e-4;
+    for (int j = 0; j < n; ++j) {
+        en[j] = 1.0;
+        x[j] = bnd[j] == 2 ? l[j] : bnd[j] == 4 ? u[j] : bnd[j] == 8 ? box_reference(l[j], u[j]) : 0.0;
+        x0[j] = 0.0;
+    }
+    for (int i = 0; i < m; ++i) em[i] = rng[i] == 4 ? 1e300 : row_diag;
+    inv_num(lp, en, em);
+    // x = xref + d with -d + A'y = 0, A d + Em y = target - A xref.
+    smx(m, n, lp->A, lp->kA, lp->iA, x, y0);
+    for (int i = 0; i < m; ++i) {
+        const double target = rng[i] == 1 && r[i] > 0 && std::isfinite(r[i]) ? b[i] + 0.5 * r[i] : b[i];
+        y0[i] = rng[i] == 4 ? 0.0 : target - y0[i];
+    }
+    solve(lp, en, em, x0, y0);
+    for (int j = 0; j < n; ++j) x[j] += x0[j];
+    // y from -(max Q + I) d + A'y = max(c + Qx), A d + Em y = 0.
+    smx(n, n, lp->Q, lp->kQ, lp->iQ, x, Qx);
+    for (int j = 0; j < n; ++j) x0[j] = lp->max * (lp->c[j] + Qx[j]);
+    for (int i = 0; i < m; ++i) y0[i] = 0.0;
+    solve(lp, en, em, x0, y0);
+    for (int i = 0; i < m; ++i) y[i] = rng[i] == 4 ? 0.0 : y0[i];
+    smx(n, m, lp->At, lp->kAt, lp->iAt, y, z);
+    for (int j = 0; j < n; ++j) z[j] = lp->max * (lp->c[j] + Qx[j]) - z[j];
+    smx(m, n, lp->A, lp->kA, lp->iA, x, w);
+    for (int i = 0; i < m; ++i)
+        if (rng[i] != 4) w[i] -= b[i];
+}
+
+// Slacks and duals from the estimates, before any shift: the slacks as x and Ax give them,
+// the duals split from the reduced costs and multipliers by sign (0 where the class has
+// no use for a sign, as for the free variables' pairs).
+void raw_pairs(LP *lp) {
+    const double *x = lp->x, *l = lp->l, *u = lp->u, *r = lp->r, *y = lp->y;
+    double *g = lp->g, *t = lp->t, *z = lp->z, *s = lp->s, *w = lp->w, *p = lp->p, *v = lp->v, *q = lp->q;
+    for (int j = 0; j < lp->n; ++j) {
+        const double zr = z[j];
+        switch (lp->bndmark[j]) {
+        case 1:
+            g[j] = std::max(x[j], 0.0);
+            t[j] = std::max(-x[j], 0.0);
+            z[j] = s[j] = 0.0;
+            break;
+        case 2: g[j] = x[j] - l[j]; break;
+        case 4:
+            t[j] = u[j] - x[j];
+            s[j] = -zr;
+            break;
+        case 8:
+            g[j] = x[j] - l[j];
+            t[j] = u[j] - x[j];
+            z[j] = std::max(zr, 0.0);
+            s[j] = std::max(-zr, 0.0);
+            break;
+        default: break;
+        }
+    }
+    for (int i = 0; i < lp->m; ++i) {
+        switch (lp->rngmark[i]) {
+        case 1:
+            p[i] = r[i] - w[i];
+            v[i] = std::max(y[i], 0.0);
+            q[i] = std::max(-y[i], 0.0);
+            break;
+        case 2: v[i] = y[i]; break;
+        default: break;
+        }
+    }
+}
+
+// Shifts every slack by one amount and every dual by another: first so that the most
+// negative of each kind becomes positive (1.5 times its size, at least `floor`), then
+// each by half the pairs' total product over the other kind's sum, which balances the
+// products against each other.  A one-sided row's multiplier is its dual v again.
+void shift_pairs(LP *lp, double floor) {
+    double smin = INFINITY, dmin = INFINITY;
+    each_pair(lp, [&](double a, double d, bool) {
+        smin = std::min(smin, a);
+        dmin = std::min(dmin, d);
+    });
+    double ds = std::max(-1.5 * smin, floor), dd = std::max(-1.5 * dmin, floor);
+    // The far bounds' pairs are left out of the balance: their duals start centred with
+    // the rest afterwards (centre_far_duals).
+    double prod = 0, ssum = 0, dsum = 0;
+    each_pair(lp, [&](double a, double d, bool bound) {
+        if (bound && a + ds >= ipm::FAR_SLACK) return;
+        prod += (a + ds) * (d + dd);
+        ssum += a + ds;
+        dsum += d + dd;
+    });
+    if (dsum > 0) ds += 0.5 * prod / dsum;
+    if (ssum > 0) dd += 0.5 * prod / ssum;
+    each_pair(lp, [&](double &a, double &d, bool) {
+        a += ds;
+        d += dd;
+    });
+    for (int i = 0; i < lp->m; ++i)
+        if (lp->rngmark[i] == 2) lp->y[i] = lp->v[i];
+}
+
 // Bound duals of far bounds.  A bound whose slack is ipm::FAR_SLACK or more (a finite
 // bound of 1e8 is the usual case) would start with a product slack*bndpush many orders
 // above the others: the mean complementarity, the centering and the dual objective are
@@ -225,6 +364,27 @@ void deflt_init(LP *lp) {
     centre_far_duals(lp, bp);
     for (int i = 0; i < lp->m; ++i)
         if (lp->rngmark[i] == 2 && lp->y[i] <= 0) lp->y[i] = bp;
+}
+
+void lsq_init(LP *lp) {
+    // Only for a problem whose record is the problem itself (linear rows, a linear or
+    // quadratic objective) and without a guess: otherwise the described start.
+    const bool had_guess = lp->x != nullptr || lp->y != nullptr;
+    const bool model = lp->quadratic != 0 || (lp->lincons != 0 && lp->qnz == 0);
+    if (had_guess || !model) {
+        deflt_init(lp);
+        return;
+    }
+    const int m = lp->m, n = lp->n;
+    const owned<double> en = make_owned<double>("en", "n", n), em = make_owned<double>("em", "m", m);
+    const owned<double> x0 = make_owned<double>("x0", "n", n), y0 = make_owned<double>("y0", "m", m);
+    const owned<double> Qx = make_owned<double>("Qx", "n", n);
+    make_iterate(lp);
+    if (lp->nl_update(lp, 1) != 0) my_exit(50, "cannot evaluate obj and/or constraint at initial solution \n");
+    least_squares_estimates(lp, en.get(), em.get(), x0.get(), y0.get(), Qx.get());
+    raw_pairs(lp);
+    shift_pairs(lp, 1.0);
+    centre_far_duals(lp, 1.0);
 }
 
 } // namespace orva

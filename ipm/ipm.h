@@ -13,6 +13,12 @@ int solvelp(LP *lp);
 
 // Default initial-point hook: creates the iterate and pushes it away from its bounds.
 void deflt_init(LP *lp);
+// Least-squares start (keyword lsqinit): for a linear or quadratic problem without a
+// guess, x nearest to the bounds' reference point that meets the rows and y with the
+// least reduced costs, each from one solve with a common factorization; then slacks and
+// duals shifted as two blocks into the interior, scaled to the data.  Any other problem
+// gets the default start.
+void lsq_init(LP *lp);
 // Default stopping rule: -1 go on, 0 optimal, 1/3/4 blow-up verdicts, 6 user stop.
 int deflt_st_rule(LP *lp);
 // The default rule's verdict on the iteration report (-1, 0, 1, 3 or 4), without asking

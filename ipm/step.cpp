@@ -231,6 +231,25 @@ void watch_for_stall(run &R, double ah) {
     if (lp->verbose >= 2) std::printf("turning on pred_corr (no progress)\n");
 }
 
+// After a step: a corrector's step that needed three halvings or more sends the method
+// back to the one without the corrector, from the saved point; a quadratic program
+// without the corrector is watched for a stall.
+void switch_method(run &R, int M, double ah_ratio) {
+    LP *lp = R.lp;
+    if (M >= 3 && lp->pred_corr != 0) {
+        lp->pred_corr = 0;
+        lp->mufactor = 0.1;
+        if (lp->verbose >= 2) std::printf("turning off pred_corr (old method)\n");
+        restore(R);
+        // The hooks last saw the rejected point: evaluate again at the point the
+        // iteration goes on from, so that the next residuals and the model are its own.
+        lp->nl_update_fg(lp);
+        lp->nl_update(lp, 0);
+    } else if (lp->quadratic && lp->pred_corr == 0 && !R.corrector_switched_on) {
+        watch_for_stall(R, ah_ratio);
+    }
+}
+
 } // namespace
 
 void restore(run &R) {
@@ -238,6 +257,7 @@ void restore(run &R) {
     R.lp->dual_obj = R.dual_obj0;
     copy_iterate(R, false);
 }
+
 
 int take_step(run &R) {
     LP *lp = R.lp;
@@ -348,18 +368,7 @@ int take_step(run &R) {
 
     lp->nl_update(lp, 0);
 
-    if (M >= 3 && lp->pred_corr != 0) {
-        lp->pred_corr = 0;
-        lp->mufactor = 0.1;
-        if (lp->verbose >= 2) std::printf("turning off pred_corr (old method)\n");
-        restore(R);
-        // The hooks last saw the rejected point: evaluate again at the point the
-        // iteration goes on from, so that the next residuals and the model are its own.
-        lp->nl_update_fg(lp);
-        lp->nl_update(lp, 0);
-    } else if (lp->quadratic && lp->pred_corr == 0 && !R.corrector_switched_on) {
-        watch_for_stall(R, ah_ratio);
-    }
+    switch_method(R, M, ah_ratio);
     return -1;
 }
 

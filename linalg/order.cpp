@@ -292,6 +292,13 @@ std::vector<int> column_group_rows(const LP *lp, int n, int m) {
     return groups;
 }
 
+// Columns may go first when their block is definite: the problem is asserted convex, or
+// it is linear (no Q), which is convex whatever the assertion says, or it is a quadratic
+// program, whose column pivots the perturbation search keeps negative either way.
+bool columns_may_lead(const factor_ws &W, const LP *lp) {
+    return W.convex != 0 || !(lp->qnz > 0 && lp->kQ) || lp->quadratic != 0;
+}
+
 // The ordering priority: from the fill estimates of eliminating all columns first
 // (primal) or all rows first (dual), unless the settings chose one.  Columns that Q
 // couples are eliminated together: their rows become one clique, so the primal estimate
@@ -314,13 +321,8 @@ void choose_priority(factor_ws &W, const LP *lp, const graph &G, int verbose) {
         std::printf("primal fillin estimate: %10.0f\n", primal);
         std::printf("dual   fillin estimate: %10.0f\n\n", dual);
     }
-    // Columns may go first when their block is definite: the problem is asserted convex,
-    // or it is linear (no Q), which is convex whatever the assertion says, or it is a
-    // quadratic program, whose column pivots the perturbation search keeps negative
-    // either way.
-    const bool definite = W.convex != 0 || !(lp->qnz > 0 && lp->kQ) || lp->quadratic != 0;
     if (W.pdf == 0) {
-        if (3.0 * dual >= primal && definite) {
+        if (3.0 * dual >= primal && columns_may_lead(W, lp)) {
             W.pdf = 1;
             if (verbose >= 3) std::printf("Ordering priority favors PRIMAL\n");
         } else {
@@ -1039,24 +1041,41 @@ template <class Fn> bool try_candidate(factor_ws &W, factor_ws cand, double limi
     return true;
 }
 
+// The operations of a factorization above which another ordering may pay for its
+// analysis: nested dissection of the reduced system's pattern takes about as long as a
+// thousand operations of a factorization per entry (aug2dc: 0.1 s for 80 000 entries,
+// against 5 ms for a factorization of 1.6e7 operations), and saves at most a share of
+// each of some tens of factorizations (cont-101: 0.1 s for nested dissection, which
+// needs 0.6 of minimum degree's 1.3e8 operations, 11 ms a factorization).
+double another_order_pays(const LP *lp) {
+    const double entries = (lp->kA ? lp->kA[lp->n] : 0) + 0.5 * lp->qnz + lp->n + lp->m;
+    return 5000.0 * entries;
+}
+
 // The order for the priority in W.pdf by the method.  Method 5 is minimum degree, or
-// nested dissection when that needs less than half the operations; nested dissection,
-// the cheaper analysis, runs first.
+// nested dissection when that needs less than half the operations.  Minimum degree runs
+// first up to the operations that make trying nested dissection worth its analysis, and
+// is kept when it stays below them; otherwise nested dissection runs, and then minimum
+// degree again, giving up once it needs twice nested dissection's operations (its own
+// elimination can cost seconds where its fill is large).
 void order_for_priority(factor_ws &W, const LP *lp, int method, int verbose, bool report = true) {
     if (method != method_best) {
         order_one(W, lp, method, verbose, report);
         return;
     }
     const factor_ws settings = W;
-    order_one(W, lp, method_nesdis, verbose, false);
-    const bool md = try_candidate(W, settings, 2 * W.arith_ops,
-                                  [&](factor_ws &c) { order_one(c, lp, method_mindeg, verbose, false); });
+    auto mindeg = [&](factor_ws &c) { order_one(c, lp, method_mindeg, verbose, false); };
+    bool md = try_candidate(W, settings, another_order_pays(lp), mindeg);
+    if (!md) {
+        order_one(W, lp, method_nesdis, verbose, false);
+        md = try_candidate(W, settings, 2 * W.arith_ops, mindeg);
+    }
     if (verbose >= 3) std::printf("Ordering by %s\n", md ? "minimum degree" : "nested dissection");
     statistics(W, report ? verbose : 0);
 }
 
 // Priority by fill: the priority the fill estimates choose, unless the other one needs
-// less than half the operations (the primal one only for a convex problem).  The dual
+// less than half the operations (the primal one only where columns may lead).  The dual
 // order is analysed first; the primal candidate gives up as soon as it cannot win.
 void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
     const factor_ws settings = W;
@@ -1071,7 +1090,7 @@ void order_by_fill(factor_ws &W, const LP *lp, int method, int verbose) {
     W = settings;
     W.pdf = 2;
     order_for_priority(W, lp, method, verbose, false);
-    if (W.convex != 0) {
+    if (columns_may_lead(W, lp)) {
         factor_ws cand = settings;
         cand.pdf = 1;
         const double limit = chosen == 1 ? 2 * W.arith_ops : 0.5 * W.arith_ops;

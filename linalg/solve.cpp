@@ -21,6 +21,57 @@ namespace {
 inline void axpy_neg(int len, double a, const double *__restrict l, double *__restrict y) {
     for (int i = 0; i < len; ++i) y[i] -= l[i] * a;
 }
+
+// z := K^-1 z with the factor, z in position order: forward substitution with the unit
+// lower factor, the diagonal, backward substitution.  Positions whose pivots were declared
+// dependent are skipped, their values within g zeroed.
+void substitute(const detail::factor_ws &ws, double *z, double g) {
+    const int N = ws.n + ws.m;
+    const int *kAAt = ws.kAAt, *iAAt = ws.iAAt, *mark = ws.mark;
+    const double *AAt = ws.AAt, *diag = ws.diag;
+    // Whether the entries k0..k1-1 of a column have consecutive rows (the rows ascend).
+    auto contiguous = [iAAt](int k0, int k1) { return k1 > k0 && iAAt[k1 - 1] - iAAt[k0] == k1 - k0 - 1; };
+
+    // Forward substitution with the unit lower factor.  A column whose rows are a
+    // contiguous range (the dense window, the tails of supernodes) is applied without
+    // its row indices; every entry takes the same operations in the same order.
+    for (int p = 0; p < N; ++p) {
+        if (mark[p]) {
+            const double zp = z[p];
+            const int k0 = kAAt[p], k1 = kAAt[p + 1];
+            if (zp == 0.0 || k1 == k0) continue;
+            if (contiguous(k0, k1))
+                axpy_neg(k1 - k0, zp, AAt + k0, z + iAAt[k0]);
+            else
+                for (int k = k0; k < k1; ++k) z[iAAt[k]] -= AAt[k] * zp;
+        } else if (std::fabs(z[p]) <= g) {
+            z[p] = 0.0;
+        }
+    }
+    // Diagonal.
+    for (int p = N - 1; p >= 0; --p) {
+        if (mark[p])
+            z[p] /= diag[p];
+        else if (std::fabs(z[p]) <= g)
+            z[p] = 0.0;
+    }
+    // Backward substitution.
+    for (int p = N - 1; p >= 0; --p) {
+        if (mark[p]) {
+            const int k0 = kAAt[p], k1 = kAAt[p + 1];
+            double sum = 0.0;
+            if (contiguous(k0, k1)) {
+                const double *zr = z + iAAt[k0];
+                for (int k = 0; k < k1 - k0; ++k) sum += AAt[k0 + k] * zr[k];
+            } else {
+                for (int k = k0; k < k1; ++k) sum += AAt[k] * z[iAAt[k]];
+            }
+            z[p] -= sum;
+        } else if (std::fabs(z[p]) <= g) {
+            z[p] = 0.0;
+        }
+    }
+}
 } // namespace
 
 solve_status factorization::solve(const LP *lp, const double *Dn, const double *Dm, double *bx, double *by) {
@@ -35,14 +86,10 @@ solve_status factorization::solve(const LP *lp, const double *Dn, const double *
     ws.z = xresize<double>(ws.z, "z", "m2", N);
     ws.Qx = xresize<double>(ws.Qx, "Qx", "n", n);
     double *x_k = ws.x_k, *y_k = ws.y_k, *r = ws.r, *s = ws.s, *z = ws.z, *Qx = ws.Qx;
-    const int *iperm = ws.iperm, *kAAt = ws.kAAt, *iAAt = ws.iAAt, *mark = ws.mark;
-    const double *AAt = ws.AAt, *diag = ws.diag;
+    const int *iperm = ws.iperm;
     const bool haveQ = lp->qnz > 0 && lp->kQ;
     const double maxs = lp->max;
     const double pp = lp->pert_primal, pd = lp->pert_dual;
-
-    // Whether the entries k0..k1-1 of a column have consecutive rows (the rows ascend).
-    auto contiguous = [iAAt](int k0, int k1) { return k1 > k0 && iAAt[k1 - 1] - iAAt[k0] == k1 - k0 - 1; };
 
     const double B = std::max(maxv(bx, n), maxv(by, m));
     const double tol = 1e-10 * (B + 1.0);
@@ -57,45 +104,7 @@ solve_status factorization::solve(const LP *lp, const double *Dn, const double *
         for (int i = 0; i < m; ++i) z[iperm[n + i]] = py[i];
         const double g = ws.ndep == 0 ? 0.0 : ws.epssol * maxv(z, m);
 
-        // Forward substitution with the unit lower factor.  A column whose rows are a
-        // contiguous range (the dense window, the tails of supernodes) is applied without
-        // its row indices; every entry takes the same operations in the same order.
-        for (int p = 0; p < N; ++p) {
-            if (mark[p]) {
-                const double zp = z[p];
-                const int k0 = kAAt[p], k1 = kAAt[p + 1];
-                if (zp == 0.0 || k1 == k0) continue;
-                if (contiguous(k0, k1))
-                    axpy_neg(k1 - k0, zp, AAt + k0, z + iAAt[k0]);
-                else
-                    for (int k = k0; k < k1; ++k) z[iAAt[k]] -= AAt[k] * zp;
-            } else if (std::fabs(z[p]) <= g) {
-                z[p] = 0.0;
-            }
-        }
-        // Diagonal.
-        for (int p = N - 1; p >= 0; --p) {
-            if (mark[p])
-                z[p] /= diag[p];
-            else if (std::fabs(z[p]) <= g)
-                z[p] = 0.0;
-        }
-        // Backward substitution.
-        for (int p = N - 1; p >= 0; --p) {
-            if (mark[p]) {
-                const int k0 = kAAt[p], k1 = kAAt[p + 1];
-                double sum = 0.0;
-                if (contiguous(k0, k1)) {
-                    const double *zr = z + iAAt[k0];
-                    for (int k = 0; k < k1 - k0; ++k) sum += AAt[k0 + k] * zr[k];
-                } else {
-                    for (int k = k0; k < k1; ++k) sum += AAt[k] * z[iAAt[k]];
-                }
-                z[p] -= sum;
-            } else if (std::fabs(z[p]) <= g) {
-                z[p] = 0.0;
-            }
-        }
+        substitute(ws, z, g);
         // Solution (pass 0) or correction.
         if (pass == 0) {
             for (int j = 0; j < n; ++j) x_k[j] = z[iperm[j]];

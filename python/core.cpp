@@ -214,7 +214,8 @@ struct option {
 constexpr option options[] = {
     {"amd", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->method = 3; }},
     {"autoord", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->method = 5; }},
-    {"bndpush", OPT_REAL, [](LP *lp, run_settings &, double v) { lp->bndpush = v; }},
+    // bndpush is a setting of the described start: giving it asks for that start.
+    {"bndpush", OPT_REAL, [](LP *lp, run_settings &, double v) { lp->bndpush = v; lp->init = deflt_init; }},
     {"convex", OPT_FLAG, [](LP *lp, run_settings &, double v) { lp->convex = v != 0; }},
     {"dense", OPT_INT, [](LP *lp, run_settings &, double v) { lp->dense = static_cast<int>(v); }},
     {"dual", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->pdf = 2; }},
@@ -228,6 +229,7 @@ constexpr option options[] = {
     {"inftol2", OPT_REAL, [](LP *lp, run_settings &, double v) { lp->inftol2 = v; }},
     {"iterlim", OPT_INT, [](LP *lp, run_settings &, double v) { lp->itnlim = static_cast<int>(v); }},
     {"lessfill", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->pdf = 3; }},
+    {"lsqinit", OPT_FLAG, [](LP *lp, run_settings &, double v) { lp->init = v != 0 ? lsq_init : deflt_init; }},
     {"max", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->max = -1; }},
     {"maximize", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->max = -1; }},
     {"maxit", OPT_INT, [](LP *lp, run_settings &, double v) { lp->itnlim = static_cast<int>(v); }},

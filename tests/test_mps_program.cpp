@@ -120,6 +120,17 @@ TEST_F(MpsProgram, SettingsFromWordsAndSpecsFile) {
     r = run(in_dir + program() + " verbose=3 presolve=0 amd lessfill " + lp);
     EXPECT_NE(r.out.find(by_fill_tail), std::string::npos);
     EXPECT_NE(r.out.find("method= 3"), std::string::npos);
+    // The start: the least-squares one unless bndpush is given (the described start's
+    // setting); the flag lsqinit asks for it by name.
+    auto first_line = [&](const std::string &words) {
+        const std::string out = run(program() + " verbose=1 iterlim=1 " + words + " " + lp).out;
+        const size_t at = out.find("\n  1 ");
+        return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at + 1) - at);
+    };
+    const std::string lsq = first_line("");
+    EXPECT_FALSE(lsq.empty());
+    EXPECT_NE(first_line("bndpush=100"), lsq);
+    EXPECT_EQ(first_line("bndpush=100 lsqinit"), lsq);
 }
 
 TEST_F(MpsProgram, ReportAndProblemFiles) {

@@ -470,6 +470,72 @@ TEST(SolveLP, ZeroComplementarityProductsGiveNoNaN) {
 }
 
 namespace {
+// The iterate as the initial-point hook left it.
+struct start_point {
+    std::vector<double> x, y, g, t, z, s;
+};
+start_point captured;
+void (*start_under_test)(LP *) = nullptr;
+void capture_start(LP *lp) {
+    start_under_test(lp);
+    const int n = lp->n, m = lp->m;
+    captured = {{lp->x, lp->x + n}, {lp->y, lp->y + m}, {lp->g, lp->g + n},
+                {lp->t, lp->t + n}, {lp->z, lp->z + n}, {lp->s, lp->s + n}};
+}
+} // namespace
+
+TEST(SolveLP, LeastSquaresStartFollowsTheDataNotTheirScale) {
+    // min 1e6 x0 + 3e6 x1 s.t. x0 + x1 = 2, 0 <= x <= 10: optimum x = (2, 0).  x is the
+    // point nearest the boxes' middle (5, 5) that meets the row, whatever the costs; y the
+    // multiplier with the least reduced costs, c - A'y = (-1e6, 1e6), which the bound
+    // duals carry as z - s; every bound slack is shifted by one amount.
+    dense_problem d;
+    d.m = 1;
+    d.n = 2;
+    d.A = {{1, 1}};
+    d.b = {2};
+    d.r = {0};
+    d.c = {1e6, 3e6};
+    d.l = {0, 0};
+    d.u = {10, 10};
+    start_under_test = lsq_init;
+    const solved s = run_solve(d, 1, [](LP *lp) {
+        lp->lincons = 1;
+        lp->init = capture_start;
+    });
+    EXPECT_EQ(s.rc, 0);
+    expect_near_all(s.x, {2, 0}, 1e-6);
+    const start_point a = captured;
+    expect_near_all(a.x, {1, 1}, 1e-3);
+    EXPECT_NEAR(a.y[0], 2e6, 1e2);
+    EXPECT_NEAR(a.z[0] - a.s[0], -1e6, 1e2);
+    EXPECT_NEAR(a.z[1] - a.s[1], 1e6, 1e2);
+    const double shift = a.g[0] - a.x[0];
+    EXPECT_GT(shift, 0);
+    for (int j = 0; j < 2; ++j) {
+        EXPECT_NEAR(a.g[j] - a.x[j], shift, 1e-9 * shift);
+        EXPECT_NEAR(a.t[j] - (10 - a.x[j]), shift, 1e-9 * shift);
+        EXPECT_GT(std::min(a.z[j], a.s[j]), 0);
+    }
+    // With a guess the start is the described one.
+    std::vector<start_point> with_guess;
+    for (auto init : {deflt_init, lsq_init}) {
+        start_under_test = init;
+        run_solve(d, 1, [](LP *lp) {
+            lp->lincons = 1;
+            lp->init = capture_start;
+            lp->itnlim = 1;
+            lp->x = xcalloc<double>("x", "n", 2);
+            lp->x[0] = 3;
+        });
+        with_guess.push_back(captured);
+    }
+    EXPECT_EQ(with_guess[0].x, with_guess[1].x);
+    EXPECT_EQ(with_guess[0].g, with_guess[1].g);
+    EXPECT_EQ(with_guess[0].z, with_guess[1].z);
+}
+
+namespace {
 double near_product = 0, far_product = 0;  // at the default start
 void init_and_record(LP *lp) {
     deflt_init(lp);
