@@ -22,8 +22,8 @@
 #
 # Compared per problem: standard output, standard error, exit status and every file the
 # run leaves in its own folder (the .sol file; the report of orva-mps; the iterate files
-# of outlev 3 and above).  Timing figures are masked: the "seconds:" line of orva-mps and
-# the timing report of the `timing` keyword.  The reference's outputs are kept in a cache
+# of outlev 3 and above).  Timing figures are masked: the "seconds:" line of orva-mps, the
+# seconds of its "presolve:" line and the timing report of the `timing` keyword.  The reference's outputs are kept in a cache
 # keyed by the reference programs and the options (SAME_CACHE, default
 # /tmp/orva-same-cache), so that a second candidate is compared without running the
 # reference again.  A run that hits the time limit in either build counts as "timeout",
@@ -98,7 +98,8 @@ mask() {
   sed -E -e 's/^seconds: .*/seconds: T/' \
          -e 's/^(Input|Solve|Output) = +.*/\1 = T/' \
          -e 's/s = [0-9.eE+-]+$/s = T/' \
-         -e 's/^(Total nonlinear evaluation seconds = ).*/\1T/' "$1"
+         -e 's/^(Total nonlinear evaluation seconds = ).*/\1T/' \
+         -e 's/^(presolve: .*) in [0-9.eE+-]+ seconds$/\1 in T seconds/' "$1"
 }
 
 # Runs one program on one problem in folder OUT (made empty first); leaves there out,

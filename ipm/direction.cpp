@@ -330,29 +330,34 @@ void row_sums(const run &R, resid_sums &S) {
 // and x times what is left of sig once the bound duals have taken their share.
 inline void column_measures(const iterate_view &I, int j, double sig, measures &M) {
     const double *x = I.x, *l = I.l, *u = I.u, *z = I.z, *s = I.s;
+    double comp = 0.0, dual = 0.0;  // the bounds' complementarity; x times the dual residual
     switch (I.bnd[j]) {
     case FREE:
         raise_to(M.dmax, std::fabs(sig));
-        M.gap += std::fabs(x[j] * sig);
+        dual = std::fabs(x[j] * sig);
         break;
     case LOWER:
         raise_to(M.dmax, -sig);
         raise_to(M.pmax, l[j] - x[j]);
-        M.gap += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(x[j] * (sig - z[j]));
+        comp = std::fabs(z[j] * (l[j] - x[j]));
+        dual = std::fabs(x[j] * (sig - z[j]));
         break;
     case UPPER:
         raise_to(M.dmax, sig);
         raise_to(M.pmax, x[j] - u[j]);
-        M.gap += std::fabs(s[j] * (u[j] - x[j])) + std::fabs(x[j] * (sig + s[j]));
+        comp = std::fabs(s[j] * (u[j] - x[j]));
+        dual = std::fabs(x[j] * (sig + s[j]));
         break;
     case BOXED:
         raise_to(M.pmax, l[j] - x[j]);
         raise_to(M.pmax, x[j] - u[j]);
-        M.gap += std::fabs(z[j] * (l[j] - x[j])) + std::fabs(s[j] * (u[j] - x[j])) +
-                 std::fabs(x[j] * (sig - z[j] + s[j]));
+        comp = std::fabs(z[j] * (l[j] - x[j])) + std::fabs(s[j] * (u[j] - x[j]));
+        dual = std::fabs(x[j] * (sig - z[j] + s[j]));
         break;
-    default: break;
+    default: return;
     }
+    M.gap += comp + dual;
+    M.gap_dual += dual;
 }
 
 // The residual vectors of the variables.

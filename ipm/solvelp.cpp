@@ -257,6 +257,35 @@ void dump_directions(run &R, bool labelled) {
     std::printf("\n");
 }
 
+// A point that is primal and dual feasible but whose objectives do not agree to sf_req
+// figures, with x times the dual residual making most of what separates them: the dual
+// residual has to keep falling.  When DUAL_GAP_RUN such iterations in a row have not
+// halved the relative gap, the columns' diagonal floor is what holds it: a column whose true
+// diagonal lies far below the floor (a basic column, z/g tiny) takes its reduced cost into a
+// primal move of that cost over the floor instead of into y, and the step leaves the floor
+// times that move as its new residual, iteration after iteration.  The floor then goes down
+// tenfold, and again after each further such run (not below the tiny-pivot size).  Steps of
+// ten keep the factor stable: a single drop to the lowest floor late in a run of an
+// ill-conditioned problem spoiled its solves (feasibility lost, the dual running away).  Only
+// without a quadratic part, where a column's diagonal is its floor alone (on a quadratic
+// program with free variables the lowering only slowed the run down threefold), and without
+// a primal shift.
+constexpr int DUAL_GAP_RUN = 3;
+
+void watch_dual_residual(run &R, const measures &M) {
+    LP *lp = R.lp;
+    const bool stuck = lp->qnz == 0 && lp->primal_inf <= lp->inftol && lp->dual_inf <= lp->inftol &&
+                       lp->sigfig < lp->sf_req && lp->pert_primal == 0.0 && M.gap_dual >= 0.5 * M.gap;
+    const double gap = std::fabs(lp->primal_obj - lp->dual_obj) / (std::fabs(lp->primal_obj) + 1);
+    if (!stuck || !(gap > 0.5 * R.dual_gap_ref) || R.dual_gap_iters == 0) {
+        R.dual_gap_ref = gap;
+        R.dual_gap_iters = stuck ? 1 : 0;
+        return;
+    }
+    if (++R.dual_gap_iters < DUAL_GAP_RUN) return;
+    R.dual_gap_iters = 0;
+    R.fact.lower_column_floor(lp);
+}
 } // namespace ipm
 
 int solvelp(LP *lp) {
@@ -326,6 +355,7 @@ int solvelp(LP *lp) {
                 break;
             }
 
+            watch_dual_residual(R, M);
             bool usable = directions(R);
             if (!usable) {
                 // The factorization broke down (its overflow left NaN in the direction).

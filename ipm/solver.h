@@ -52,6 +52,7 @@ struct measures {
     // term counted by its size so that none can hide another.  It vanishes only where
     // all three do.
     double gap = 0;
+    double gap_dual = 0;  // its part x times the dual residual
 };
 
 // A work vector of the solve: a block allocated with its name in the failure message
@@ -105,6 +106,10 @@ struct run {
     double gap_ref = 0;
     int gap_iters = 0;
     bool corrector_switched_on = false;
+    // Watch over the dual residual at a feasible point (see solvelp.cpp): the relative gap
+    // a run of such iterations started from, and their count.
+    double dual_gap_ref = 0;
+    int dual_gap_iters = 0;
     bool stepped = false;  // a saved iterate exists
     // Objective values reported for the saved iterate; they go back with it.
     double obj0 = 0, dual_obj0 = 0;

@@ -841,6 +841,13 @@ factor_status factorization::factor(const LP *lp, const double *Dn, const double
     return ws.ndep > 0 ? factor_status::dependent : factor_status::ok;
 }
 
+bool factorization::lower_column_floor(const LP *lp) {
+    if (!analysed() || !(ws_.epsdiag > tiny_pivot)) return false;
+    ws_.epsdiag = std::max(ws_.epsdiag * 0.1, tiny_pivot);
+    if (lp->verbose >= 2) std::printf("columns' floor lowered to %10.2e\n", ws_.epsdiag);
+    return true;
+}
+
 inertia factorization::pivot_signs() const {
     inertia in;
     for (int p = 0; p < ws_.n + ws_.m && ws_.diag; ++p) {

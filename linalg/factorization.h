@@ -117,6 +117,11 @@ public:
 
     solve_status solve(const LP *lp, const double *Dn, const double *Dm, double *bx, double *by);
 
+    // Lowers the columns' diagonal floor tenfold from the next factor on, not below the
+    // pivot size that would raise it again; false when it is there already or nothing is
+    // factored.
+    bool lower_column_floor(const LP *lp);
+
     void release();
     // Read-only view of the work space, for tests and benchmarks.
     factor_view view() const;
