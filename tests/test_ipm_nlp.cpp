@@ -484,15 +484,12 @@ TEST(IpmNlp, FarBoundsDoNotSetTheCentering) {
 }
 
 TEST(IpmNlp, CurvatureThatTheRowsRemoveIsNotShiftedAway) {
-    // min -x1^2  s.t.  x1 - 0.01 x2 = 0,  x2^2 <= 1,  -10 <= x <= 10, from near the saddle
-    // point 0: -1e-4 at x2 = +-1.  The objective's curvature -2 lies along x1, which the
-    // equality row ties to x2, where it is only -2e-4 and the circle's multiplier
-    // removes it.  Shifting the primal diagonal by 2.2, as x1's own pivot asks when it is
-    // eliminated before its row (the primal-favoured order), damped every step to a crawl
-    // away from the saddle.
+    // min -x1^2  s.t.  x1 = 0.01 x2,  x2^2 <= 1,  |x| <= 10, from near the saddle point 0:
+    // -1e-4 at x2 = +-1.  Eliminated before its row (primal-favoured order), x1's pivot
+    // shows its own curvature -2, which the row reduces to -2e-4; a shift of 2.2 to cover
+    // it kept the run at the saddle ("optimal" at -1e-8).
     nlp p;
-    p.n = 2;
-    p.m = 2;
+    p.n = p.m = 2;
     p.f = [](const double *x) { return -x[0] * x[0]; };
     p.grad = [](const double *x, double *g) {
         g[0] = -2 * x[0];
@@ -523,5 +520,4 @@ TEST(IpmNlp, CurvatureThatTheRowsRemoveIsNotShiftedAway) {
     EXPECT_EQ(r.rc, 0);
     EXPECT_NEAR(r.obj, -1e-4, 1e-9);
     EXPECT_NEAR(std::fabs(r.x[1]), 1.0, 1e-5);
-    EXPECT_LT(r.iter, 100) << r.iter;
 }
