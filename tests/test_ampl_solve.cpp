@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -413,6 +414,41 @@ TEST(AmplSolve, SolutionFileCutShortIsReported) {
     EXPECT_NE(log.err.find("can't write standard output"), std::string::npos) << log.err;
 }
 
+namespace {
+
+// A public problem that the AMPL path (and orva-mps when `mps`) must solve to its optimum.
+struct public_case {
+    const char *name;
+    double optimum;
+    bool mps;
+};
+
+// Solves each case's SET-nl/NAME.nl through the AMPL path in the scratch folder FOLDER and,
+// for the marked ones, SET/NAME.EXT with orva-mps; both must end optimal within 1e-6.
+void expect_optimal(std::span<const public_case> cases, const std::string &set, const std::string &ext,
+                    const char *folder) {
+    const std::string dir = scratch_dir(folder);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const double tol = 1e-6 * std::fabs(c.optimum);
+        const std::string stem = dir + "/" + c.name;
+        ASSERT_EQ(symlink(shared_data(set + "-nl/" + c.name + ".nl").c_str(), (stem + ".nl").c_str()), 0);
+        const solved s = solve(stem);
+        ASSERT_TRUE(s.sol.ok) << s.run.out << s.run.err;
+        EXPECT_EQ(s.sol.message.rfind("ORVA 7.03: optimal solution (", 0), 0u) << s.sol.message;
+        const double obj = std::stod(s.sol.message.substr(s.sol.message.find("primal objective ") + 17));
+        EXPECT_NEAR(obj, c.optimum, tol);
+        if (!c.mps) continue;
+        const run_result mps = run(bin("orva-mps") + " " + shared_data(set + "/" + c.name + "." + ext));
+        EXPECT_NE(mps.out.find("OPTIMAL SOLUTION FOUND"), std::string::npos) << mps.out;
+        const auto at = mps.out.find("primal objective: ");
+        ASSERT_NE(at, std::string::npos) << mps.out;
+        EXPECT_NEAR(std::stod(mps.out.substr(at + 18)), c.optimum, tol);
+    }
+}
+
+} // namespace
+
 TEST(AmplSolve, ConvexQuadraticProgramsThatStalledWithoutTheCorrector) {
     // liswet12, a least-squares fit under convexity rows (second differences >= 0):
     // thousands of rows become active, their diagonals w/v fall far below the rows' floor
@@ -422,29 +458,9 @@ TEST(AmplSolve, ConvexQuadraticProgramsThatStalledWithoutTheCorrector) {
     // held the complementarity at its mean) until the dual ran away; huestis took steps of
     // 1e-3 and less for hundreds of iterations.  All ended at a limit or a false verdict.
     if (!have_shared_data()) GTEST_SKIP() << "no shared test data";
-    const struct {
-        const char *name;
-        double optimum;
-        bool mps;  // orva-mps too
-    } cases[] = {{"liswet12", 1.7369274e+03, true}, {"qpilotno", 4.7285869e+06, false},
-                 {"huestis", 3.48244628e+11, false}};
-    const std::string dir = scratch_dir("ampl-qp");
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string stem = dir + "/" + c.name;
-        ASSERT_EQ(symlink(shared_data(std::string("qp-nl/") + c.name + ".nl").c_str(), (stem + ".nl").c_str()), 0);
-        const solved s = solve(stem);
-        ASSERT_TRUE(s.sol.ok) << s.run.out << s.run.err;
-        EXPECT_EQ(s.sol.message.rfind("ORVA 7.03: optimal solution (", 0), 0u) << s.sol.message;
-        const double obj = std::stod(s.sol.message.substr(s.sol.message.find("primal objective ") + 17));
-        EXPECT_NEAR(obj, c.optimum, 1e-6 * c.optimum);
-        if (!c.mps) continue;
-        const run_result mps = run(bin("orva-mps") + " " + shared_data(std::string("qp/") + c.name + ".qps"));
-        EXPECT_NE(mps.out.find("OPTIMAL SOLUTION FOUND"), std::string::npos) << mps.out;
-        const auto at = mps.out.find("primal objective: ");
-        ASSERT_NE(at, std::string::npos) << mps.out;
-        EXPECT_NEAR(std::stod(mps.out.substr(at + 18)), c.optimum, 1e-6 * c.optimum);
-    }
+    const public_case cases[] = {{"liswet12", 1.7369274e+03, true}, {"qpilotno", 4.7285869e+06, false},
+                                 {"huestis", 3.48244628e+11, false}};
+    expect_optimal(cases, "qp", "qps", "ampl-qp");
 }
 
 TEST(AmplSolve, LinearProgramsThatStalledOnTheFactorsDiagonal) {
@@ -455,25 +471,6 @@ TEST(AmplSolve, LinearProgramsThatStalledOnTheFactorsDiagonal) {
     // far below the columns' floor kept their reduced costs (the step moved x by the cost
     // over the floor instead of fixing y): 7 figures of 8 until the iteration limit.
     if (!have_shared_data()) GTEST_SKIP() << "no shared test data";
-    const struct {
-        const char *name;
-        double optimum;
-        bool mps;  // orva-mps too
-    } cases[] = {{"forplan", -664.21896127, false}, {"pilot87", 301.71034734, true}};
-    const std::string dir = scratch_dir("ampl-lp-diag");
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string stem = dir + "/" + c.name;
-        ASSERT_EQ(symlink(shared_data(std::string("lp-nl/") + c.name + ".nl").c_str(), (stem + ".nl").c_str()), 0);
-        const solved s = solve(stem);
-        EXPECT_EQ(s.sol.message.rfind("ORVA 7.03: optimal solution (", 0), 0u) << s.sol.message;
-        const double obj = std::stod(s.sol.message.substr(s.sol.message.find("primal objective ") + 17));
-        EXPECT_NEAR(obj, c.optimum, 1e-6 * std::fabs(c.optimum));
-        if (!c.mps) continue;
-        const run_result mps = run(bin("orva-mps") + " " + shared_data(std::string("lp/") + c.name + ".mps"));
-        EXPECT_NE(mps.out.find("OPTIMAL SOLUTION FOUND"), std::string::npos) << mps.out;
-        const auto at = mps.out.find("primal objective: ");
-        ASSERT_NE(at, std::string::npos) << mps.out;
-        EXPECT_NEAR(std::stod(mps.out.substr(at + 18)), c.optimum, 1e-6 * c.optimum);
-    }
+    const public_case cases[] = {{"forplan", -664.21896127, false}, {"pilot87", 301.71034734, true}};
+    expect_optimal(cases, "lp", "mps", "ampl-lp-diag");
 }

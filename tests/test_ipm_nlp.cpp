@@ -157,11 +157,9 @@ result solve_nlp(const nlp &p) {
     return res;
 }
 
-} // namespace
-
-TEST(IpmNlp, NonlinearConstraint) {
-    // min x1 + x2  s.t.  x1^2 + x2^2 <= 2 (as -x1^2 - x2^2 >= -2), x free:
-    // x = (-1, -1), multiplier 1/2.
+// min x1 + x2  s.t.  x1^2 + x2^2 <= 2 (as -x1^2 - x2^2 >= -2) within [l, u]:
+// x = (-1, -1), multiplier 1/2, objective -2.
+nlp circle(double l, double u) {
     nlp p;
     p.n = 2;
     p.m = 1;
@@ -178,8 +176,15 @@ TEST(IpmNlp, NonlinearConstraint) {
     };
     p.b = {-2};
     p.r = {INF};
-    p.l = {-INF, -INF};
-    p.u = {INF, INF};
+    p.l = {l, l};
+    p.u = {u, u};
+    return p;
+}
+
+} // namespace
+
+TEST(IpmNlp, NonlinearConstraint) {
+    nlp p = circle(-INF, INF);
     p.x0 = {0.5, 0.2};
     const result r = solve_nlp(p);
     EXPECT_EQ(r.rc, 0);
@@ -401,24 +406,7 @@ TEST(IpmNlp, FirstStepOfALinearObjectiveInAWideBoxIsHeldToTheGrowthTest) {
     // is taken) and the box's diagonal is 1e-8, so the first direction reaches 1e6 and
     // more; taken, it made the infeasibility jump by 1e13 and the stopping rule called
     // the problem dual infeasible at iteration 2.
-    nlp p;
-    p.n = 2;
-    p.m = 1;
-    p.f = [](const double *x) { return x[0] + x[1]; };
-    p.grad = [](const double *, double *g) { g[0] = g[1] = 1.0; };
-    p.hess = [](const double *, const double *y, double *H) {
-        H[0] = H[3] = 2 * y[0];
-        H[1] = H[2] = 0.0;
-    };
-    p.h = [](const double *x, double *v) { v[0] = -x[0] * x[0] - x[1] * x[1]; };
-    p.jac = [](const double *x, double *J) {
-        J[0] = -2 * x[0];
-        J[1] = -2 * x[1];
-    };
-    p.b = {-2};
-    p.r = {INF};
-    p.l = {-1e8, -1e8};
-    p.u = {1e8, 1e8};
+    nlp p = circle(-1e8, 1e8);
     p.x0 = {0.5, 0.2};
     const result r = solve_nlp(p);
     EXPECT_EQ(r.rc, 0);
