@@ -105,7 +105,8 @@ keyword keywds[] = {
     {S("objno"), int_val, &opts.objno, S("objective number: 1= first, 0= none")},
     {S("outlev"), int_val, &opts.outlev, S("output level")},
     {S("penalty"), real_val, &opts.penalty, S("penalty parameter")},
-    {S("pred_corr"), int_val, &opts.pred_corr, S("pred= 0, pred_corr= 1, unset= -1")},
+    {S("pred_corr"), int_val, &opts.pred_corr, S("pred= 0, pred_corr= 1, unset= -1; 2: adaptive centering, 3 to 10: "
+                                                 "with up to 1 to 8 centrality correctors")},
     {S("primal"), IK_val_ASL, &primal_kn, S("primal-favored matrix reordering")},
     {S("ranges"), C_val_ASL, &opts.ranges, S("name of MPS RANGES section")},
     {S("rhs"), C_val_ASL, &opts.rhs, S("name of MPS right-hand side section")},

@@ -53,6 +53,9 @@ void usage(std::FILE *to) {
                  "  flags: min minimize max maximize convex primal dual lessfill noreord minlocfil\n"
                  "         mindeg amd nesdis autoord pred_corr honor_bnds honor_bnds_init quadratic\n"
                  "         sdp lsqinit\n"
+                 "  A flag may be given a whole number: pred_corr=N chooses the corrector (0 none,\n"
+                 "  1 the fixed centering, 2 adaptive centering, 3 to 10 with up to N-2 centrality\n"
+                 "  correctors; default 3).\n"
                  "  The log level is verbose=2 unless set (verbose=0: no log).\n"
                  "  Unless a flag chooses them, the matrix reordering is minimum degree or, where it\n"
                  "  halves the operations, nested dissection (autoord), and the priority the fill\n"
@@ -174,7 +177,8 @@ int run(int argc, char **argv) {
     // The library's best settings, where the user chose none of their kind.
     // A given bndpush asks for the described start, the one it applies to.
     best_settings(lp, {!any_flag({"noreord", "mindeg", "minlocfil", "amd", "nesdis", "autoord"}),
-                       !any_flag({"primal", "dual", "lessfill"}), findkey("bndpush")->rval == -1.0});
+                       !any_flag({"primal", "dual", "lessfill"}), findkey("bndpush")->rval == -1.0,
+                       !flag_set("pred_corr")});
     readlp(static_cast<int>(files.size()), files.data(), lp);
     // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,
     // unless a setting chose one.

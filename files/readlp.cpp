@@ -877,7 +877,7 @@ void mps_method(LP *lp) {
     lp->convex = 1;
     lp->quadratic = 1;
     lp->honor_bnds = 0;
-    lp->pred_corr = 1;
+    if (lp->pred_corr < 2) lp->pred_corr = 1;  // 2 and above: a corrector of its own asked for
     lp->mufactor = 0.0;
     if (lp->bndpush < 0) lp->bndpush = 100.0;
 }

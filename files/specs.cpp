@@ -106,7 +106,7 @@ bool is_space(char ch) { return ch == ' ' || ch == '\t'; }
 bool set_value(keyword &k, const char *p, const char **end) {
     char *stop = nullptr;
     double v;
-    if (k.type == KEY_INT) {
+    if (k.type != KEY_REAL) {  // an int, or a flag given a number
         errno = 0;
         const long long iv = std::strtoll(p, &stop, 10);
         if (errno == ERANGE || iv < INT_MIN || iv > INT_MAX) return false;
@@ -116,7 +116,7 @@ bool set_value(keyword &k, const char *p, const char **end) {
     }
     char why[120];
     if (!setting_in_range(k.name, v, why, sizeof why)) return false;
-    if (k.type == KEY_INT)
+    if (k.type != KEY_REAL)
         k.ival = static_cast<int>(v);
     else
         k.rval = v;
@@ -229,7 +229,7 @@ int rd_opns(const char *opns) {
         keyword *k = binsearch(&p);
         if (!k || failures > 0) return 0;
         while (is_space(*p)) ++p;
-        if (k->type == KEY_FLAG) {
+        if (k->type == KEY_FLAG && *p != '=') {
             k->ival = 1;
             continue;
         }

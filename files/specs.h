@@ -26,7 +26,8 @@ enum { KEY_FLAG = 0, KEY_INT = 1, KEY_REAL = 2 };
 // or F); "*" starts a comment line.
 int rd_specs(const char *path);
 
-// Reads an option string of keyword=value words (a flag by its name alone): 1 when the
+// Reads an option string of keyword=value words (a flag by its name alone, which sets it
+// to 1, or with a whole number, as in pred_corr=3): 1 when the
 // whole string was taken, 0 when it stopped at an error.
 int rd_opns(const char *opns);
 

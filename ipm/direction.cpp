@@ -681,6 +681,185 @@ void solve_direction(run &R) {
     back_substitute(R);
 }
 
+// Right-hand side for new target products.  Every pair (slack a, dual b) asks the
+// direction for b da + a db = T - a b; the target T that the last right-hand side asked is
+// read back from the pair's gamma (T = (gamma + b) a; for (w, v), whose gamma is on the
+// slack, T = (gamma + w) v), and f(T, a, b, da, db) gives the new one from it, the pair's
+// values and its entries of the direction in the d-vectors.  The residuals tau, nu,
+// alpha, beta start again from their values at the top of the iteration (`base`:
+// tau, nu over n, alpha, beta over m).
+template <class Retarget> void retarget_rhs(run &R, const double *base, Retarget f) {
+    const LP *lp = R.lp;
+    const int m = R.m, n = R.n;
+    const int *bnd = lp->bndmark, *rng = lp->rngmark;
+    const double *g = lp->g, *t = lp->t, *z = lp->z, *s = lp->s;
+    const double *w = lp->w, *p = lp->p, *q = lp->q, *v = lp->v;
+    const double *tau0 = base, *nu0 = base + n, *alpha0 = base + 2 * n, *beta0 = base + 2 * n + m;
+    for (int j = 0; j < n; ++j) {
+        const int cls = bnd[j];
+        R.tau[j] = tau0[j];
+        R.nu[j] = nu0[j];
+        if (cls & HAS_T) {
+            const double T = f((R.gammas[j] + s[j]) * t[j], t[j], s[j], R.dt[j], R.ds[j]);
+            R.gammas[j] = T / t[j] - s[j];
+            R.tau[j] -= cls == FREE ? R.gammas[j] : R.gammas[j] * t[j] / s[j];
+        }
+        if (cls & HAS_G) {
+            const double T = f((R.gammaz[j] + z[j]) * g[j], g[j], z[j], R.dg[j], R.dz[j]);
+            R.gammaz[j] = T / g[j] - z[j];
+            R.nu[j] += R.gammaz[j] * g[j] / z[j];
+        }
+    }
+    for (int i = 0; i < m; ++i) {
+        const int cls = rng[i];
+        if (!(cls & HAS_W)) continue;
+        const double T = f((R.gammaw[i] + w[i]) * v[i], w[i], v[i], R.dw[i], R.dv[i]);
+        R.gammaw[i] = T / v[i] - w[i];
+        R.beta[i] = beta0[i] - v[i] * R.gammaw[i] / w[i];
+        if (cls == RANGE) {
+            const double Tq = f((R.gammaq[i] + q[i]) * p[i], p[i], q[i], R.dp[i], R.dq[i]);
+            R.gammaq[i] = Tq / p[i] - q[i];
+            R.alpha[i] = alpha0[i] - p[i] * R.gammaq[i] / q[i];
+        }
+    }
+}
+
+// Calls f(slack, dual, dslack, ddual) for every pair of the iterate.
+template <class F> void for_pairs(const run &R, F f) {
+    for (const side_slots *S : {&column_side, &row_side}) {
+        const int len = side_len(R, *S);
+        const int *cls = side_class(R, *S);
+        const auto pa = pair_arrays_of(R, *S);
+        for (int k = 0; k < len; ++k)
+            for (const pair_arrays &P : pa)
+                if (cls[k] & P.mask) f(P.slack[k], P.dual[k], P.dslack[k], P.ddual[k]);
+    }
+}
+
+// Step lengths (at most 1) of the direction in the d-vectors by the ratio test; one
+// common length for problems with a quadratic or Hessian part, as the step takes them.
+struct steps {
+    double p = 1, d = 1;
+    double sum() const { return p + d; }
+};
+steps step_lengths(run &R) {
+    double ap = 0, ad = 0;
+    ratio_test(R, 0.0, R.lp->honor_bnds != 0, ap, ad);
+    steps a{1.0 / std::max(1.0, ap), 1.0 / std::max(1.0, ad)};
+    if (R.lp->qnz != 0) a.p = a.d = std::min(a.p, a.d);
+    return a;
+}
+
+// The d-vectors, copied to (`out`) or from `keep` (5 n + 5 m entries).
+void copy_direction(run &R, double *keep, bool out) {
+    const int n = R.n, m = R.m;
+    double *cols[] = {R.dx.get(), R.dg.get(), R.dz.get(), R.ds.get(), R.dt.get()};
+    double *rows[] = {R.dy.get(), R.dw.get(), R.dv.get(), R.dp.get(), R.dq.get()};
+    for (double *d : cols) {
+        if (out) std::copy(d, d + n, keep);
+        else std::copy(keep, keep + n, d);
+        keep += n;
+    }
+    for (double *d : rows) {
+        if (out) std::copy(d, d + m, keep);
+        else std::copy(keep, keep + m, d);
+        keep += m;
+    }
+}
+
+// The scratch block of the correctors (a direction and the top residuals), made at the
+// first use in a solve; and the top-of-iteration residuals tau, nu, alpha, beta in it.
+// (residuals() forms them again from the iterate, which the directions do not move.)
+double *corrector_scratch(run &R) {
+    const int n = R.n, m = R.m;
+    if (!R.keep) R.keep = make_owned<double>("keep", "7*(n+m)", 7LL * (n + m));
+    double *base = R.keep.get() + 5LL * (n + m);
+    (void)residuals(R, nullptr);
+    std::copy(R.tau.get(), R.tau.get() + n, base);
+    std::copy(R.nu.get(), R.nu.get() + n, base + n);
+    std::copy(R.alpha.get(), R.alpha.get() + m, base + 2 * n);
+    std::copy(R.beta.get(), R.beta.get() + m, base + 2 * n + m);
+    return R.keep.get();
+}
+
+// Mehrotra's adaptive centering (pred_corr = 2, and the correctors' centering for problems
+// with a quadratic or Hessian part; on linear programs it lost pilot.we, degen3 and
+// greenbea, which the fixed centering solves): mu_c = (mu_aff / mu)^3 mu, with mu_aff
+// the mean product after the predictor's step (common for a quadratic part), and the
+// predictor's full second-order terms.  As for the predictor's centering, when the pairs
+// far from their bounds hold most of the complementarity, the means are the other pairs'.
+bool adaptive_corrector(run &R) {
+    const LP *lp = R.lp;
+    const double *base = corrector_scratch(R) + 5LL * (R.n + R.m);
+    double ahp = std::max(1.0, R.ap_pred), ahd = std::max(1.0, R.ad_pred);
+    if (lp->qnz != 0) ahp = ahd = std::max(ahp, ahd);
+    double K = 0, Kaff = 0, Knear = 0, Knear_aff = 0;
+    int near = 0;
+    for_pairs(R, [&](double a, double b, double da, double db) {
+        const double aff = (a + da / ahp) * (b + db / ahd);
+        K += a * b;
+        Kaff += aff;
+        if (a < FAR_SLACK) {
+            Knear += a * b;
+            Knear_aff += aff;
+            ++near;
+        }
+    });
+    double mu = R.npairs > 0 ? K / R.npairs : 0.0;
+    if (near > 0 && K - Knear > 0.5 * K) {
+        mu = Knear / near;
+        K = Knear;
+        Kaff = Knear_aff;
+    }
+    const double ratio = K > 0 ? std::clamp(Kaff / K, 0.0, 1.0) : 0.0;
+    const double muc = ratio * ratio * ratio * mu;
+    retarget_rhs(R, base, [muc](double, double, double, double da, double db) { return muc - da * db; });
+    solve_direction(R);
+    R.mu = muc;
+    return finite_direction(R);
+}
+
+// Spread of the products that the centrality correctors aim at, as multiples of the
+// centering: products below BETA_MIN mu_c or above BETA_MAX mu_c at the trial step are
+// pulled to these bounds.  A corrector aims at a step TRIAL_GAIN longer than the current
+// one and stays only when it lengthens the step by MIN_GAIN at least.  Steps of LONG_STEP
+// and more are left as they are: there is little to gain, and near the end of a solve,
+// where the steps are long, the extra solves only add rounding to a nearly singular
+// system (pilot.ja, a linear program, broke down there when every step was corrected).
+constexpr double BETA_MIN = 0.1, BETA_MAX = 10.0, TRIAL_GAIN = 0.1, MIN_GAIN = 1.01, LONG_STEP = 0.9;
+
+// Gondzio's centrality correctors (pred_corr = 3 to 10: up to pred_corr - 2), after the
+// corrector.  Each solves with the same factorization for the corrector's targets plus
+// what brings the products at a longer trial step into [BETA_MIN, BETA_MAX] times the
+// centering mu_c (pairs far from their bounds are left alone), and replaces the direction
+// where that lengthens the step (the sum of the primal and dual lengths).
+bool centrality_correctors(run &R, double muc) {
+    LP *lp = R.lp;
+    if (lp->pred_corr < 3) return true;
+    double *kept = corrector_scratch(R), *base = kept + 5LL * (R.n + R.m);
+    steps cur = step_lengths(R);
+    const double lo = BETA_MIN * muc, hi = BETA_MAX * muc;
+    for (int k = 0; k < lp->pred_corr - 2 && cur.sum() < 2 * LONG_STEP; ++k) {
+        const double tp = std::min(1.0, cur.p + TRIAL_GAIN), td = std::min(1.0, cur.d + TRIAL_GAIN);
+        copy_direction(R, kept, true);
+        retarget_rhs(R, base, [=](double T, double a, double b, double da, double db) {
+            if (a >= FAR_SLACK) return T;
+            const double prod = (a + tp * da) * (b + td * db);
+            if (prod < lo) return T + lo - prod;
+            if (prod > hi) return T + std::max(hi - prod, -hi);
+            return T;
+        });
+        solve_direction(R);
+        const steps next = finite_direction(R) ? step_lengths(R) : steps{0, 0};
+        if (!(next.sum() >= MIN_GAIN * cur.sum())) {
+            copy_direction(R, kept, false);
+            break;
+        }
+        cur = next;
+    }
+    return true;
+}
+
 } // namespace
 
 bool directions(run &R) {
@@ -707,12 +886,20 @@ bool directions(run &R) {
         R.mu = 0.0;
         return true;
     }
-    const double muc = corrector_centering(R);
-    corrector_rhs(R, muc);
-    solve_direction(R);
+    // pred_corr 2, and 3 and above with a quadratic or Hessian part: the adaptive centering.
+    bool ok;
+    if (lp->pred_corr == 2 || (lp->pred_corr >= 3 && lp->qnz != 0)) {
+        ok = adaptive_corrector(R);
+    } else {
+        const double muc = corrector_centering(R);
+        corrector_rhs(R, muc);
+        solve_direction(R);
+        R.mu = muc;
+        ok = finite_direction(R);
+    }
+    ok = ok && centrality_correctors(R, R.mu);
     if (lp->verbose >= 5) dump_directions(R, false);
-    R.mu = muc;
-    return finite_direction(R);
+    return ok;
 }
 
 } // namespace orva::ipm

@@ -102,6 +102,7 @@ void automatic_settings(LP *lp) {
     if (lp->honor_bnds == -1) lp->honor_bnds = 0;
     if (lp->pred_corr == -1) lp->pred_corr = lp->qnz == 0 ? 1 : 0;
     if (lp->mufactor == -1.0) lp->mufactor = lp->qnz != 0 ? 0.1 : 0.0;
+    if (lp->pred_corr >= 2) lp->mufactor = 0;  // the corrector's own centering
     if (lp->pred_corr == 1 && lp->mufactor != 0) {
         lp->mufactor = 0;
         std::printf("setting mufactor = 0, since pred_corr = 1 \n");

@@ -76,6 +76,7 @@ struct run {
     vec gammaz, gammaw, gammas, gammaq;          // complementarity terms of the pairs
     vec Dn, Dm;                                  // diagonals of the reduced system
     vec Qx, eigv;                                // Q x; inverse-iteration vector
+    vec keep;  // adaptive corrector: a direction and the top residuals (made on first use)
 
     // Class counts.
     int nfree = 0, nlower = 0, nupper = 0, nboxed = 0;

@@ -28,7 +28,8 @@ const value_range ranges[] = {
     {"bndpush", 0.0, true, inf, false, -1.0},   {"epsdiag", 0.0, false, inf, false, none},
     {"epsnum", 0.0, false, inf, false, none},   {"epssol", 0.0, false, inf, false, none},
     {"inftol", 0.0, false, inf, false, none},   {"inftol2", 0.0, false, inf, false, none},
-    {"mufactor", 0.0, false, inf, false, -1.0}, {"sigfig", -inf, false, 60.0, false, none},
+    {"mufactor", 0.0, false, inf, false, -1.0}, {"pred_corr", 0.0, false, 10.0, false, -1.0},
+    {"sigfig", -inf, false, 60.0, false, none},
     {"stablty", 0.0, false, inf, false, none},  {"steplen", 0.0, true, 1.0, true, none},
 };
 

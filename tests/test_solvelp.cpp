@@ -559,3 +559,60 @@ TEST(SolveLP, DualsOfFarBoundsStartCentred) {
     EXPECT_EQ(s.rc, 0);
     EXPECT_NEAR(s.x[0], 3.0, 1e-6);
 }
+
+namespace {
+int corrector_under_test = 1;
+
+// The fit of a convex sequence to noisy data d: every second difference
+// x[i-1] - 2 x[i] + x[i+1] >= 0; as a QP min 1/2 |x - d|^2 over free x, as an LP
+// min -d'x over -1 <= x <= 1.  Most rows end active, one after another from the ends in.
+dense_problem convex_fit(int n, bool quadratic) {
+    const int m = n - 2;
+    dense_problem p;
+    p.m = m;
+    p.n = n;
+    p.A.assign(m, std::vector<double>(n, 0.0));
+    for (int i = 0; i < m; ++i) {
+        p.A[i][i] = 1;
+        p.A[i][i + 1] = -2;
+        p.A[i][i + 2] = 1;
+    }
+    p.b.assign(m, 0.0);
+    p.r.assign(m, inf);
+    p.l.assign(n, quadratic ? -inf : -1.0);
+    p.u.assign(n, quadratic ? inf : 1.0);
+    p.c.resize(n);
+    for (int j = 0; j < n; ++j) p.c[j] = std::fabs((j - n / 2.0) / n) - 0.3 * std::sin(7.0 * j);
+    if (quadratic) {
+        p.Q.assign(n, std::vector<double>(n, 0.0));
+        for (int j = 0; j < n; ++j) p.Q[j][j] = 1;
+    }
+    return p;
+}
+} // namespace
+
+TEST(SolveLP, CorrectorsReachTheSameOptimumAndCutTheIterationsOfTheConvexFit) {
+    // pred_corr 1: the fixed centering; 2: the adaptive one; 3 and 5: with up to 1 and 3
+    // centrality correctors (adaptive centering for the QP, fixed for the LP).
+    for (bool quadratic : {true, false}) {
+        SCOPED_TRACE(quadratic ? "QP" : "LP");
+        const dense_problem p = convex_fit(quadratic ? 500 : 200, quadratic);
+        std::vector<solved> runs;
+        for (int pc : {1, 2, 3, 5}) {
+            SCOPED_TRACE(pc);
+            corrector_under_test = pc;
+            runs.push_back(run_solve(p, 1, [](LP *lp) {
+                lp->convex = 1;
+                lp->quadratic = 1;
+                lp->pred_corr = corrector_under_test;
+                lp->mufactor = 0;
+            }));
+            EXPECT_EQ(runs.back().rc, 0);
+            EXPECT_NEAR(runs.back().obj, runs[0].obj, 1e-7 * (1 + std::fabs(runs[0].obj)));
+            expect_near_all(runs.back().x, runs[0].x, 1e-4);
+        }
+        if (quadratic) {
+            EXPECT_LT(runs[2].iter, runs[0].iter);
+        }
+    }
+}

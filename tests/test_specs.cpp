@@ -166,11 +166,15 @@ TEST_F(Specs, OptionStrings) {
     EXPECT_EQ(rd_opns("dense=-1"), 0);            // and starts with a digit
     EXPECT_EQ(rd_opns("=3"), 0);
     EXPECT_EQ(rd_opns(""), 1);
+    EXPECT_EQ(rd_opns("pred_corr=3"), 1);  // a flag given a whole number
+    EXPECT_EQ(find("pred_corr")->ival, 3);
+    EXPECT_EQ(rd_opns("pred_corr=2.5"), 0);
     EXPECT_EQ(opns_failures(), 0);
 }
 
 TEST_F(Specs, NumbersThatWrapOrLieOutOfRangeAreRefused) {
-    for (const char *word : {"iterlim=4294967296", "maxit=2147483648", "steplen=2", "steplen=1", "sigfig=61"}) {
+    for (const char *word : {"iterlim=4294967296", "maxit=2147483648", "steplen=2", "steplen=1", "sigfig=61",
+                             "pred_corr=11"}) {
         EXPECT_EQ(rd_opns(word), 0) << word;
         std::string line = word;  // the same as a specs file's line
         line[line.find('=')] = ' ';
