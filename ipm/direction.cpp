@@ -767,9 +767,11 @@ void copy_direction(run &R, double *keep, bool out) {
     }
 }
 
-// The scratch block of the correctors (a direction and the top residuals), made at the
-// first use in a solve; and the top-of-iteration residuals tau, nu, alpha, beta in it.
-// (residuals() forms them again from the iterate, which the directions do not move.)
+// The scratch block of the correctors, made at the first use in a solve: room for a
+// direction, then the top-of-iteration residuals tau, nu, alpha, beta, stored here.
+// (residuals() forms them again from the iterate, which the directions do not move; the
+// described corrector's right-hand side builds on what the predictor's left in them, so
+// this comes after it.)
 double *corrector_scratch(run &R) {
     const int n = R.n, m = R.m;
     if (!R.keep) R.keep = make_owned<double>("keep", "7*(n+m)", 7LL * (n + m));
@@ -788,9 +790,9 @@ double *corrector_scratch(run &R) {
 // the mean product after the predictor's step (common for a quadratic part), and the
 // predictor's full second-order terms.  As for the predictor's centering, when the pairs
 // far from their bounds hold most of the complementarity, the means are the other pairs'.
-bool adaptive_corrector(run &R) {
+bool adaptive_corrector(run &R, const double *keep) {
     const LP *lp = R.lp;
-    const double *base = corrector_scratch(R) + 5LL * (R.n + R.m);
+    const double *base = keep + 5LL * (R.n + R.m);
     double ahp = std::max(1.0, R.ap_pred), ahd = std::max(1.0, R.ad_pred);
     if (lp->qnz != 0) ahp = ahd = std::max(ahp, ahd);
     double K = 0, Kaff = 0, Knear = 0, Knear_aff = 0;
@@ -833,10 +835,9 @@ constexpr double BETA_MIN = 0.1, BETA_MAX = 10.0, TRIAL_GAIN = 0.1, MIN_GAIN = 1
 // what brings the products at a longer trial step into [BETA_MIN, BETA_MAX] times the
 // centering mu_c (pairs far from their bounds are left alone), and replaces the direction
 // where that lengthens the step (the sum of the primal and dual lengths).
-bool centrality_correctors(run &R, double muc) {
-    LP *lp = R.lp;
-    if (lp->pred_corr < 3) return true;
-    double *kept = corrector_scratch(R), *base = kept + 5LL * (R.n + R.m);
+bool centrality_correctors(run &R, double muc, double *kept) {
+    const LP *lp = R.lp;
+    const double *base = kept + 5LL * (R.n + R.m);
     steps cur = step_lengths(R);
     const double lo = BETA_MIN * muc, hi = BETA_MAX * muc;
     for (int k = 0; k < lp->pred_corr - 2 && cur.sum() < 2 * LONG_STEP; ++k) {
@@ -888,8 +889,10 @@ bool directions(run &R) {
     }
     // pred_corr 2, and 3 and above with a quadratic or Hessian part: the adaptive centering.
     bool ok;
+    double *keep = nullptr;
     if (lp->pred_corr == 2 || (lp->pred_corr >= 3 && lp->qnz != 0)) {
-        ok = adaptive_corrector(R);
+        keep = corrector_scratch(R);
+        ok = adaptive_corrector(R, keep);
     } else {
         const double muc = corrector_centering(R);
         corrector_rhs(R, muc);
@@ -897,7 +900,7 @@ bool directions(run &R) {
         R.mu = muc;
         ok = finite_direction(R);
     }
-    ok = ok && centrality_correctors(R, R.mu);
+    if (ok && lp->pred_corr >= 3) ok = centrality_correctors(R, R.mu, keep ? keep : corrector_scratch(R));
     if (lp->verbose >= 5) dump_directions(R, false);
     return ok;
 }
