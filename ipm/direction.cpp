@@ -768,15 +768,12 @@ void copy_direction(run &R, double *keep, bool out) {
 }
 
 // The scratch block of the correctors, made at the first use in a solve: room for a
-// direction, then the top-of-iteration residuals tau, nu, alpha, beta, stored here.
-// (residuals() forms them again from the iterate, which the directions do not move; the
-// described corrector's right-hand side builds on what the predictor's left in them, so
-// this comes after it.)
+// direction, then the residuals tau, nu, alpha, beta as the top of the iteration formed
+// them, stored here before the predictor's right-hand side changes them.
 double *corrector_scratch(run &R) {
     const int n = R.n, m = R.m;
     if (!R.keep) R.keep = make_owned<double>("keep", "7*(n+m)", 7LL * (n + m));
     double *base = R.keep.get() + 5LL * (n + m);
-    (void)residuals(R, nullptr);
     std::copy(R.tau.get(), R.tau.get() + n, base);
     std::copy(R.nu.get(), R.nu.get() + n, base + n);
     std::copy(R.alpha.get(), R.alpha.get() + m, base + 2 * n);
@@ -869,6 +866,7 @@ bool directions(run &R) {
     factor_with_shift(R);
 
     // Predictor.
+    double *keep = lp->pred_corr >= 2 && !R.eqqp ? corrector_scratch(R) : nullptr;
     const double mu = predictor_centering(R);
     if (!R.eqqp) predictor_rhs(R, mu);
     solve_direction(R);
@@ -889,9 +887,7 @@ bool directions(run &R) {
     }
     // pred_corr 2, and 3 and above with a quadratic or Hessian part: the adaptive centering.
     bool ok;
-    double *keep = nullptr;
     if (lp->pred_corr == 2 || (lp->pred_corr >= 3 && lp->qnz != 0)) {
-        keep = corrector_scratch(R);
         ok = adaptive_corrector(R, keep);
     } else {
         const double muc = corrector_centering(R);
@@ -900,7 +896,7 @@ bool directions(run &R) {
         R.mu = muc;
         ok = finite_direction(R);
     }
-    if (ok && lp->pred_corr >= 3) ok = centrality_correctors(R, R.mu, keep ? keep : corrector_scratch(R));
+    if (ok && lp->pred_corr >= 3) ok = centrality_correctors(R, R.mu, keep);
     if (lp->verbose >= 5) dump_directions(R, false);
     return ok;
 }
