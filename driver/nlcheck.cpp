@@ -22,15 +22,18 @@ void say(char *why, std::size_t len, const char *fmt, ...) {
     va_end(ap);
 }
 
-// Lines of the file, any length.
+// Lines of the file, any length.  A buffered reader reads ahead of the line it hands out
+// (the file's position is then past it); an unbuffered one leaves the file just after it.
 struct reader {
     std::FILE *f;
     char *buf = nullptr;
     std::size_t cap = 0;
     long long line = 0;
     bool pending = false;  // the current line is still to be handled
+    std::vector<char> ahead;  // read ahead (buffered only): [pos, end) not yet handed out
+    std::size_t pos = 0, end = 0;
 
-    explicit reader(std::FILE *file) : f(file) {}
+    reader(std::FILE *file, bool buffered) : f(file), ahead(buffered ? 1 << 16 : 0) {}
     ~reader() { std::free(buf); }
     reader(const reader &) = delete;
     reader &operator=(const reader &) = delete;
@@ -39,22 +42,62 @@ struct reader {
             pending = false;
             return true;
         }
-        if (getline(&buf, &cap, f) < 0) return false;
+        if (ahead.empty()) {
+            if (getline(&buf, &cap, f) < 0) return false;
+        } else if (!next_buffered()) {
+            return false;
+        }
         ++line;
         return true;
     }
     void push_back() { pending = true; }
+
+  private:
+    // The next line into buf, with its newline (none at the end of the file) and a NUL.
+    bool next_buffered() {
+        std::size_t n = 0;
+        for (;;) {
+            if (pos == end) {
+                pos = 0;
+                end = std::fread(ahead.data(), 1, ahead.size(), f);
+                if (end == 0) break;
+            }
+            const char *from = ahead.data() + pos;
+            const void *nl = std::memchr(from, '\n', end - pos);
+            const std::size_t take = nl ? static_cast<std::size_t>(static_cast<const char *>(nl) - from) + 1 : end - pos;
+            if (n + take + 1 > cap) {
+                const std::size_t want = std::max(2 * cap, n + take + 1);
+                char *grown = static_cast<char *>(std::realloc(buf, want));
+                if (!grown) return false;
+                buf = grown;
+                cap = want;
+            }
+            std::memcpy(buf + n, from, take);
+            n += take;
+            pos += take;
+            if (nl) break;
+        }
+        if (n == 0) return false;
+        buf[n] = '\0';
+        return true;
+    }
 };
 
-// Reads an integer at p (after blanks); false when there is none.
+// Reads an integer at p (after blanks); false when there is none.  A number beyond the
+// range of long long reads as its nearest end.
 bool get_int(const char *&p, long long &v) {
     while (*p == ' ' || *p == '\t') ++p;
-    if (!(std::isdigit(static_cast<unsigned char>(*p)) ||
-          ((*p == '-' || *p == '+') && std::isdigit(static_cast<unsigned char>(p[1])))))
-        return false;
-    char *end = nullptr;
-    v = std::strtoll(p, &end, 10);
-    p = end;
+    const bool neg = *p == '-';
+    const char *q = p + (neg || *p == '+' ? 1 : 0);
+    if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
+    unsigned long long u = 0;
+    const unsigned long long cap = neg ? 1ULL + static_cast<unsigned long long>(LLONG_MAX) : LLONG_MAX;
+    for (; std::isdigit(static_cast<unsigned char>(*q)); ++q) {
+        const unsigned d = static_cast<unsigned>(*q - '0');
+        u = u > (cap - d) / 10 ? cap : 10 * u + d;
+    }
+    v = neg ? (u == cap ? LLONG_MIN : -static_cast<long long>(u)) : static_cast<long long>(u);
+    p = q;
     return true;
 }
 
@@ -189,7 +232,7 @@ struct text_source {
     reader in;
     const char *rest = nullptr;  // the segment line after its letter
 
-    explicit text_source(std::FILE *f) : in(f) {}
+    explicit text_source(std::FILE *f) : in(f, true) {}
     header_end skip_header() {
         for (int h = 0; h < 10; ++h) {
             if (!in.next()) return header_end::short_file;
@@ -246,16 +289,11 @@ struct text_source {
                 } else if (!ref.op(v)) {
                     return walk::bad;
                 }
-            } else if (t == 'n') {
-                // Constants and operand counts: the ASL checks their form.
-                char *end = nullptr;
-                const double x = std::strtod(p, &end);
-                if (end != p) ref.number(x); else ref.unknown();
-            } else if (t == 'l' || t == 's') {
-                if (get_int(p, v)) ref.number(static_cast<double>(v)); else ref.unknown();
-            } else if (t == '-' || std::isdigit(static_cast<unsigned char>(t))) {
-                p = in.buf;
-                if (get_int(p, v)) ref.count(v); else ref.unknown();
+            } else if (t == 'n' || t == 'l' || t == 's' || t == '-' ||
+                       std::isdigit(static_cast<unsigned char>(t))) {
+                // Constants and operand counts: the ASL checks their form; they are read
+                // here only for the degree of an expression.
+                if (ref.degree_wanted()) number_or_count(t, p, ref);
             } else {
                 in.push_back();
                 break;
@@ -266,6 +304,21 @@ struct text_source {
     }
     bool known(char) const { return true; }
     long long where() const { return in.line; }
+
+    template <class Ref>
+    void number_or_count(char t, const char *p, Ref &ref) {
+        long long v;
+        if (t == 'n') {
+            char *end = nullptr;
+            const double x = std::strtod(p, &end);
+            if (end != p) ref.number(x); else ref.unknown();
+        } else if (t == 'l' || t == 's') {
+            if (get_int(p, v)) ref.number(static_cast<double>(v)); else ref.unknown();
+        } else {
+            p = in.buf;
+            if (get_int(p, v)) ref.count(v); else ref.unknown();
+        }
+    }
 };
 
 // Operand counts of the operators as the ASL's reader takes them: -1 for those followed by
@@ -304,7 +357,7 @@ struct binary_source {
     // ends the check.
     bool readable = false, swapped = false;
 
-    explicit binary_source(std::FILE *f) : in(f) {}
+    explicit binary_source(std::FILE *f) : in(f, false) {}
     header_end skip_header() {
         for (int h = 0; h < 10; ++h) {
             if (!in.next()) return header_end::short_file;
@@ -505,6 +558,7 @@ struct checker {
         void call(long long args) const { ck.kinds.call(args); }
         void operand(int k) const { ck.kinds.operand(k); }
         void unknown() const { ck.kinds.lose(); }
+        bool degree_wanted() const { return ck.kinds.active(); }
         bool no_functions() const {
             if (ck.c.n_funcs > 0) return false;
             ck.bad("a function call in a problem without functions");
