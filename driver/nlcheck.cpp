@@ -159,6 +159,8 @@ struct degree_walk {
     }
     void lose() { lost = true; }
     bool active() const { return on && !lost; }
+    // Whether the next operand's value counts: the exponent of a power.
+    bool value_wanted() const { return active() && !st.empty() && st.back().op == 5 && st.back().seen == 1; }
     // The degree of the expression walked, or -1.
     int finish() const { return on && !lost && st.empty() ? result : -1; }
 
@@ -309,6 +311,8 @@ struct text_source {
     void number_or_count(char t, const char *p, Ref &ref) {
         long long v;
         if (t == 'n') {
+            // Only an exponent's value matters (and the ASL reads the number itself).
+            if (!ref.value_wanted()) return ref.number(0.0);
             char *end = nullptr;
             const double x = std::strtod(p, &end);
             if (end != p) ref.number(x); else ref.unknown();
@@ -559,6 +563,7 @@ struct checker {
         void operand(int k) const { ck.kinds.operand(k); }
         void unknown() const { ck.kinds.lose(); }
         bool degree_wanted() const { return ck.kinds.active(); }
+        bool value_wanted() const { return ck.kinds.value_wanted(); }
         bool no_functions() const {
             if (ck.c.n_funcs > 0) return false;
             ck.bad("a function call in a problem without functions");
