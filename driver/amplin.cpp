@@ -32,8 +32,9 @@ namespace {
 
 // Refuses an .nl file whose header or segments would make the ASL's reader write outside
 // its arrays (the ASL trusts them): the message names the file and the line, as the
-// ASL's own for a line it cannot read, and the program ends with status 1.
-void check_nl(ASL *asl) {
+// ASL's own for a line it cannot read, and the program ends with status 1.  The degree
+// of the selected objective comes back when the pass could tell it, else -1.
+int check_nl(ASL *asl) {
     const nl_counts cnt{n_var, n_con, n_obj, n_lcon, nlc,  nlo,  nlvc,  nlvo, nlvb,  nwv,   nfunc, nbv,
                         niv,   nlvbi, nlvci, nlvoi, nzc,  nzo,  comb,  comc, como,  comc1, como1};
     struct stat st {};
@@ -44,22 +45,25 @@ void check_nl(ASL *asl) {
         mainexit_ASL(1);
     }
     std::FILE *f = std::fopen(filename, binary_nl ? "rb" : "r");
-    if (!f) return;  // the ASL has it open; it reports its own read errors
+    if (!f) return -1;  // the ASL has it open; it reports its own read errors
+    nl_degree deg;
+    if (opts.objno > 0 && opts.objno <= n_obj) deg.objective = opts.objno - 1;
     if (binary_nl) {
-        const long long at = nl_binary_check(f, cnt, why, sizeof why);
+        const long long at = nl_binary_check(f, cnt, why, sizeof why, &deg);
         std::fclose(f);
         if (at >= 0) {
             Fprintf(Stderr, "bad file %s at byte %lld: %s\n", filename, at, why);
             mainexit_ASL(1);
         }
-        return;
+        return deg.value;
     }
-    const long long line = nl_segments_check(f, cnt, why, sizeof why);
+    const long long line = nl_segments_check(f, cnt, why, sizeof why, &deg);
     std::fclose(f);
     if (line > 0) {
         Fprintf(Stderr, "bad line %lld of %s: %s\n", line, filename, why);
         mainexit_ASL(1);
     }
+    return deg.value;
 }
 
 // The Jacobian and gradient lists as read: every entry names a variable and the Jacobian
@@ -158,10 +162,13 @@ FILE *read_header(ASL *asl, char *stem, int &m, int &n, int &nz) {
 }
 
 // Flags quadratic (an objective of degree 2 and no nonlinear constraints) and lincons.
-void problem_type(ASL *asl, const char *stem, LP *lp) {
+// `degree` is the objective's degree as the check of the file found it (-1: not found,
+// and then the file is read again to learn it).
+void problem_type(ASL *asl, const char *stem, LP *lp, int degree) {
     if (nlc == 0) {
         no_nonlin_cons = 1;
-        if (nlo > 0 && opts.objno > 0 && opts.objno <= n_obj && objective_degree(asl, stem, opts.objno - 1) == 2) {
+        if (nlo > 0 && opts.objno > 0 && opts.objno <= n_obj &&
+            (degree >= 0 ? degree : objective_degree(asl, stem, opts.objno - 1)) == 2) {
             lp->quadratic = 1;
             if (opts.outlev != 0) {
                 Printf("It's a QP.\n");
@@ -289,11 +296,11 @@ void initial_guesses(ASL *asl, LP *lp, int m, int n) {
 int amplin(ASL *asl, char *stem, LP *lp) {
     int m = 0, n = 0, nz = 0;
     FILE *nl = read_header(asl, stem, m, n, nz);
-    check_nl(asl);
+    const int degree = check_nl(asl);
     pfgh_read_ASL(asl, nl, 0x10006C);
     check_gradients(asl, n, nz);
     check_values(asl, m, n);
-    problem_type(asl, stem, lp);
+    problem_type(asl, stem, lp, degree);
     objective_into(asl, lp, n);
     matrix_arrays(asl, lp, m, n, nz);
     rows_into(asl, lp, m, n, nz);

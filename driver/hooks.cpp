@@ -1,6 +1,8 @@
 // Evaluation hooks: through the ASL they rewrite the record's A, b, c, f and Q as the
 // quadratic model of the problem at the current point, so that the interior-point
 // iteration only ever sees a quadratic program.
+#include <algorithm>
+
 #include "driver/asl_glue.h"
 #include "linalg/kernels.h"
 
@@ -13,6 +15,17 @@ int *iwork = nullptr;        // allocated only (kept for the record's layout of 
 int *iwork_fg = nullptr;     // likewise, for the update-values hook
 double *Hf_a_h = nullptr;    // Q x, for the objective-model hook
 double *Hf_a_fg = nullptr;   // Q x, for the update-values hook
+
+// The objective's gradient and Q x at the last candidate point of a quadratic program,
+// whose Q is constant: the update that accepts that point takes them from here instead of
+// evaluating them again (the values are the same bit for bit).
+struct candidate {
+    const ASL *asl = nullptr;  // the record they were taken from (null: none kept)
+    int n = 0;
+    double *x = nullptr;       // the point
+    double *g = nullptr;       // the objective's gradient there (Q x is in Hf_a_fg)
+};
+candidate cand;
 
 // The selected objective (-1: none).
 int objective(ASL *asl) { return obj_no; }
@@ -46,9 +59,10 @@ void linearise_rows(ASL *asl, LP *lp) {
 }
 
 // f and c of the quadratic model at x: f + c'x + x'Qx/2 equals F + g'(x' - x) + ... around x.
-void quadratic_model(LP *lp, double F, double *Hx) {
+// Hx receives Q x, or holds it already when `have_Hx` is set.
+void quadratic_model(LP *lp, double F, double *Hx, bool have_Hx = false) {
     const int n = lp->n;
-    smx(n, n, lp->Q, lp->kQ, lp->iQ, lp->x, Hx);
+    if (!have_Hx) smx(n, n, lp->Q, lp->kQ, lp->iQ, lp->x, Hx);
     const double s = dotprod(lp->c, lp->x, n);
     lp->f = F + (0.5 * dotprod(lp->x, Hx, n) - s);
     for (int j = 0; j < n; ++j) lp->c[j] -= Hx[j];
@@ -59,6 +73,26 @@ void quadratic_model(LP *lp, double F, double *Hx) {
 // would keep the constant coefficients read at intake and the model would be wrong.
 bool wants_gradient(ASL *asl, const LP *lp) {
     return lp->qnz > 0 || (objective(asl) >= 0 && objective(asl) < nlo);
+}
+
+// Whether Q is the constant Hessian of a quadratic program, evaluated already.
+bool constant_q(const LP *lp) { return opts.lp_only == 0 && lp->qnz > 0 && lp->quadratic && evals.hes_count > 0; }
+
+// Keeps the gradient (in c) and the point of a candidate of a quadratic program.
+void keep_candidate(ASL *asl, const LP *lp) {
+    const int n = lp->n;
+    cand.x = xrealloc<double>(cand.x, "x", "n", n);
+    cand.g = xrealloc<double>(cand.g, "c", "n", n);
+    std::copy(lp->x, lp->x + n, cand.x);
+    std::copy(lp->c, lp->c + n, cand.g);
+    cand.n = n;
+    cand.asl = asl;
+}
+
+// Whether the kept candidate is the record's current point.
+bool at_candidate(const ASL *asl, const LP *lp) {
+    return cand.asl == asl && cand.n == lp->n && constant_q(lp) &&
+           std::equal(lp->x, lp->x + lp->n, cand.x);
 }
 } // namespace
 
@@ -78,6 +112,7 @@ int nl_init_ampl(LP *lp) {
         lp->Q = xrealloc<double>(lp->Q, "lp->Q", "lp->qnz", lp->qnz);
         for (int k = 0; k < lp->qnz; ++k) lp->Q[k] = 0.0;
     }
+    cand.asl = nullptr;
     lp->R = xrealloc<double>(lp->R, "lp->R", "m", m);
     lp->b0 = xrealloc<double>(lp->b0, "lp->b0", "m", m);
     for (int i = 0; i < m; ++i) lp->b0[i] = lp->b[i];
@@ -119,9 +154,16 @@ int nl_update_ampl(LP *lp, int flag) {
     }
     const double t4 = xectim_();
     double t5 = t4;
+    // After the update-values hook at this same point of a quadratic program, the
+    // gradient and Q x it computed are the ones wanted here.
+    const bool kept = flag == 0 && o >= 0 && at_candidate(asl, lp);
+    if (flag != 0) cand.asl = nullptr;
     if (o >= 0 && wants_gradient(asl, lp)) {
         evals.grad_count++;
-        objgrd(o, lp->x, lp->c, nullptr);
+        if (kept)
+            std::copy(cand.g, cand.g + n, lp->c);
+        else
+            objgrd(o, lp->x, lp->c, nullptr);
         t5 = xectim_();
     } else if (o < 0 && lp->qnz > 0) {
         // Without an objective the model's linear part is only -Qx of this point: start
@@ -135,7 +177,8 @@ int nl_update_ampl(LP *lp, int flag) {
             sphes(lp->Q, o, nullptr, m != 0 ? lp->y : nullptr);
             t6 = xectim_();
         }
-        quadratic_model(lp, F, Hf_a);
+        if (kept) std::copy(Hf_a_fg, Hf_a_fg + n, Hf_a);
+        quadratic_model(lp, F, Hf_a, kept);
     } else {
         lp->f = F - dotprod(lp->c, lp->x, n);
     }
@@ -154,6 +197,7 @@ int nl_update_fg_ampl(LP *lp) {
     fint nerror = 0;
 
     evals.fun_count++;
+    cand.asl = nullptr;
     const double t1 = xectim_();
     (void)t1;
     if (m != 0) {
@@ -164,9 +208,12 @@ int nl_update_fg_ampl(LP *lp) {
     const double t2 = xectim_();
     if (nerror || !all_finite(lp->R, m)) return 1;
     if (m != 0) {
+        // Only the nonlinear rows' Jacobian values change: the linear rows keep the
+        // coefficients read at intake in A and At.
+        n_conjac[1] = nlc;
         evals.jac_count++;
         jacval(lp->x, lp->A, nullptr);
-        rows_into_At(asl, lp, 0, m);
+        rows_into_At(asl, lp, 0, nlc);
         // The nonlinear rows' lower sides follow their new linearisation, so that the
         // residual b - Ax + w at this point is the true b0 - c(x) + w of the row.
         linearise_rows(asl, lp);
@@ -185,6 +232,7 @@ int nl_update_fg_ampl(LP *lp) {
         if (lp->qnz > 0) {
             Hf_a_fg = xrealloc<double>(Hf_a_fg, "Hf_a", "n", n);
             smx(n, n, lp->Q, lp->kQ, lp->iQ, lp->x, Hf_a_fg);
+            if (constant_q(lp)) keep_candidate(asl, lp);
             for (int j = 0; j < n; ++j) lp->c[j] -= Hf_a_fg[j];
         }
         evals.grad_time += xectim_() - t3;

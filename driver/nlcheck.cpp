@@ -22,15 +22,18 @@ void say(char *why, std::size_t len, const char *fmt, ...) {
     va_end(ap);
 }
 
-// Lines of the file, any length.
+// Lines of the file, any length.  A buffered reader reads ahead of the line it hands out
+// (the file's position is then past it); an unbuffered one leaves the file just after it.
 struct reader {
     std::FILE *f;
     char *buf = nullptr;
     std::size_t cap = 0;
     long long line = 0;
     bool pending = false;  // the current line is still to be handled
+    std::vector<char> ahead;  // read ahead (buffered only): [pos, end) not yet handed out
+    std::size_t pos = 0, end = 0;
 
-    explicit reader(std::FILE *file) : f(file) {}
+    reader(std::FILE *file, bool buffered) : f(file), ahead(buffered ? 1 << 16 : 0) {}
     ~reader() { std::free(buf); }
     reader(const reader &) = delete;
     reader &operator=(const reader &) = delete;
@@ -39,22 +42,62 @@ struct reader {
             pending = false;
             return true;
         }
-        if (getline(&buf, &cap, f) < 0) return false;
+        if (ahead.empty()) {
+            if (getline(&buf, &cap, f) < 0) return false;
+        } else if (!next_buffered()) {
+            return false;
+        }
         ++line;
         return true;
     }
     void push_back() { pending = true; }
+
+  private:
+    // The next line into buf, with its newline (none at the end of the file) and a NUL.
+    bool next_buffered() {
+        std::size_t n = 0;
+        for (;;) {
+            if (pos == end) {
+                pos = 0;
+                end = std::fread(ahead.data(), 1, ahead.size(), f);
+                if (end == 0) break;
+            }
+            const char *from = ahead.data() + pos;
+            const void *nl = std::memchr(from, '\n', end - pos);
+            const std::size_t take = nl ? static_cast<std::size_t>(static_cast<const char *>(nl) - from) + 1 : end - pos;
+            if (n + take + 1 > cap) {
+                const std::size_t want = std::max(2 * cap, n + take + 1);
+                char *grown = static_cast<char *>(std::realloc(buf, want));
+                if (!grown) return false;
+                buf = grown;
+                cap = want;
+            }
+            std::memcpy(buf + n, from, take);
+            n += take;
+            pos += take;
+            if (nl) break;
+        }
+        if (n == 0) return false;
+        buf[n] = '\0';
+        return true;
+    }
 };
 
-// Reads an integer at p (after blanks); false when there is none.
+// Reads an integer at p (after blanks); false when there is none.  A number beyond the
+// range of long long reads as its nearest end.
 bool get_int(const char *&p, long long &v) {
     while (*p == ' ' || *p == '\t') ++p;
-    if (!(std::isdigit(static_cast<unsigned char>(*p)) ||
-          ((*p == '-' || *p == '+') && std::isdigit(static_cast<unsigned char>(p[1])))))
-        return false;
-    char *end = nullptr;
-    v = std::strtoll(p, &end, 10);
-    p = end;
+    const bool neg = *p == '-';
+    const char *q = p + (neg || *p == '+' ? 1 : 0);
+    if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
+    unsigned long long u = 0;
+    const unsigned long long cap = neg ? 1ULL + static_cast<unsigned long long>(LLONG_MAX) : LLONG_MAX;
+    for (; std::isdigit(static_cast<unsigned char>(*q)); ++q) {
+        const unsigned d = static_cast<unsigned>(*q - '0');
+        u = u > (cap - d) / 10 ? cap : 10 * u + d;
+    }
+    v = neg ? (u == cap ? LLONG_MIN : -static_cast<long long>(u)) : static_cast<long long>(u);
+    p = q;
     return true;
 }
 
@@ -87,13 +130,111 @@ bool unsupported_op(long long op) { return (op >= 55 && op <= 58) || op == 78; }
 // Outcome of walking one expression.
 enum class walk { ok, bad, unknown };
 
+int operands(long long op);
+
+// The degree of an expression (0 constant, 1 linear, 2 quadratic, 3 anything else), taken
+// node by node in the file's prefix order, without recursion.  Products add degrees,
+// sums take the largest, a division keeps its numerator's over a constant, a square
+// doubles (the reader turns a power with the number 2 as exponent into one), and every
+// other operator or function gives 3.  What the walk cannot follow (a form the reader may
+// rewrite, a layout it does not know) makes the degree unknown.
+struct degree_walk {
+    struct frame {
+        long long op;
+        long long left;  // operands still to come; -1: their count comes first
+        long long seen;  // operands taken
+        int acc;         // the degree so far
+        int first;       // the first operand's degree
+        bool first_num;  // the first operand is a number
+    };
+    std::vector<frame> st;
+    bool on = false, lost = false;
+    int result = -1;
+
+    void begin(bool track) {
+        on = track;
+        lost = false;
+        result = -1;
+        st.clear();
+    }
+    void lose() { lost = true; }
+    bool active() const { return on && !lost; }
+    // Whether the next operand's value counts: the exponent of a power.
+    bool value_wanted() const { return active() && !st.empty() && st.back().op == 5 && st.back().seen == 1; }
+    // The degree of the expression walked, or -1.
+    int finish() const { return on && !lost && st.empty() ? result : -1; }
+
+    void push(long long op, long long left, int acc) {
+        st.push_back(frame{op, left, 0, acc, 0, false});
+        if (left == 0) lose();
+    }
+    void op(long long code) {
+        if (!active()) return;
+        const int k = operands(code);
+        // The power codes the reader makes itself, and operators of unknown layout.
+        if ((code >= 74 && code <= 78) || k == 0) return lose();
+        const bool plain = code == 0 || code == 1 || code == 2 || code == 3 || code == 5 || code == 16 || code == 54;
+        push(code, k, plain ? 0 : 3);
+    }
+    void call(long long args) {
+        if (!active()) return;
+        if (args < 0) return lose();
+        if (args == 0) return operand(3);
+        push(-1, args, 3);
+    }
+    void count(long long k) {
+        if (!active()) return;
+        if (st.empty() || st.back().left != -1 || k <= 0) return lose();
+        st.back().left = k;
+    }
+    // An operand of degree k; num: a number of value v.
+    void operand(int k, bool num = false, double v = 0.0) {
+        while (active()) {
+            if (st.empty()) {
+                if (result >= 0) return lose();
+                result = k;
+                return;
+            }
+            frame &f = st.back();
+            if (f.left < 0) return lose();
+            switch (f.op) {
+            case 0: case 1: case 54: f.acc = std::max(f.acc, k); break;
+            case 2: f.acc = std::min(3, f.acc + k); break;
+            case 16: f.acc = k; break;
+            case 3:
+                if (f.seen == 0) f.first = f.acc = k;
+                else if (f.first <= 2 && k > 0) f.acc = 3;
+                break;
+            case 5:
+                if (f.seen == 0) {
+                    f.first = k;
+                    f.first_num = num;
+                } else if (num && !f.first_num) {
+                    f.acc = v == 2.0 && f.first <= 1 ? 2 * f.first : 3;
+                } else if (num || k == 0) {
+                    return lose();  // constant operands the reader may fold first
+                } else {
+                    f.acc = 3;
+                }
+                break;
+            default: break;
+            }
+            ++f.seen;
+            if (--f.left > 0) return;
+            k = f.acc;
+            num = false;
+            st.pop_back();
+        }
+    }
+};
+
 // The text form: a segment is a line that starts with its letter; its items are lines;
 // an expression is a run of node lines up to the next segment.
 struct text_source {
     reader in;
     const char *rest = nullptr;  // the segment line after its letter
 
-    explicit text_source(std::FILE *f) : in(f) {}
+    explicit text_source(std::FILE *f) : in(f, true) {}
     header_end skip_header() {
         for (int h = 0; h < 10; ++h) {
             if (!in.next()) return header_end::short_file;
@@ -133,6 +274,8 @@ struct text_source {
                 if (!get_int(p, v) || !ref(v)) return walk::bad;
             } else if (t == 'f') {
                 if (!get_int(p, v) || !ref.function(v)) return walk::bad;
+                long long args;
+                ref.call(get_int(p, args) ? args : -1);
             } else if (t == 'h') {
                 // A string of the given length after the colon, possibly over several lines.
                 if (!get_int(p, v) || v < 0 || *p != ':') return walk::bad;
@@ -141,11 +284,18 @@ struct text_source {
                     if (!in.next()) return walk::bad;
                     left -= static_cast<long long>(std::strlen(in.buf));
                 }
+                ref.operand(3);
             } else if (t == 'o') {
-                if (get_int(p, v) && !ref.op(v)) return walk::bad;
+                if (!get_int(p, v)) {
+                    ref.unknown();
+                } else if (!ref.op(v)) {
+                    return walk::bad;
+                }
             } else if (t == 'n' || t == 'l' || t == 's' || t == '-' ||
                        std::isdigit(static_cast<unsigned char>(t))) {
-                // Operators, constants and operand counts: the ASL checks their form.
+                // Constants and operand counts: the ASL checks their form; they are read
+                // here only for the degree of an expression.
+                if (ref.degree_wanted()) number_or_count(t, p, ref);
             } else {
                 in.push_back();
                 break;
@@ -156,6 +306,23 @@ struct text_source {
     }
     bool known(char) const { return true; }
     long long where() const { return in.line; }
+
+    template <class Ref>
+    void number_or_count(char t, const char *p, Ref &ref) {
+        long long v;
+        if (t == 'n') {
+            // Only an exponent's value matters (and the ASL reads the number itself).
+            if (!ref.value_wanted()) return ref.number(0.0);
+            char *end = nullptr;
+            const double x = std::strtod(p, &end);
+            if (end != p) ref.number(x); else ref.unknown();
+        } else if (t == 'l' || t == 's') {
+            if (get_int(p, v)) ref.number(static_cast<double>(v)); else ref.unknown();
+        } else {
+            p = in.buf;
+            if (get_int(p, v)) ref.count(v); else ref.unknown();
+        }
+    }
 };
 
 // Operand counts of the operators as the ASL's reader takes them: -1 for those followed by
@@ -194,7 +361,7 @@ struct binary_source {
     // ends the check.
     bool readable = false, swapped = false;
 
-    explicit binary_source(std::FILE *f) : in(f) {}
+    explicit binary_source(std::FILE *f) : in(f, false) {}
     header_end skip_header() {
         for (int h = 0; h < 10; ++h) {
             if (!in.next()) return header_end::short_file;
@@ -281,12 +448,24 @@ struct binary_source {
             --pending;
             long long v;
             switch (ch) {
-            case 'n':
-                if (!skip(8)) return walk::bad;
+            case 'n': {
+                unsigned char b[8];
+                if (!raw(b, sizeof b)) return walk::bad;
+                if (swapped) std::reverse(b, b + 8);
+                double x;
+                std::memcpy(&x, b, sizeof x);
+                ref.number(x);
                 break;
-            case 's':
-                if (!skip(2)) return walk::bad;
+            }
+            case 's': {
+                unsigned char b[2];
+                if (!raw(b, sizeof b)) return walk::bad;
+                if (swapped) std::reverse(b, b + 2);
+                std::int16_t x;
+                std::memcpy(&x, b, sizeof x);
+                ref.number(x);
                 break;
+            }
             case 'v':
                 if (!i32(v) || !ref(v)) return walk::bad;
                 break;
@@ -300,6 +479,7 @@ struct binary_source {
                 } else {
                     long long cnt;
                     if (!i32(cnt) || cnt < 0) return walk::bad;
+                    ref.count(cnt);
                     pending += cnt;
                 }
                 break;
@@ -340,8 +520,12 @@ struct checker {
     long long gentries = 0;              // objective gradient entries read
     bool have_k = false, have_b = false, have_r = false;
     bool stopped = false;                // the binary check met a part it does not know
+    nl_degree *deg;                      // the objective whose degree is wanted, or null
+    degree_walk kinds;                   // the degree of the expression being read
+    std::vector<int> def_kind;           // per defined variable: its degree (-1 unknown)
 
-    checker(const nl_counts &counts, Source &src, char *w, std::size_t l) : c(counts), in(src), why(w), len(l) {}
+    checker(const nl_counts &counts, Source &src, char *w, std::size_t l, nl_degree *d)
+        : c(counts), in(src), why(w), len(l), deg(d) {}
 
     bool bad(const char *fmt, long long a = 0, long long b = 0) {
         say(why, len, fmt, a, b);
@@ -362,11 +546,24 @@ struct checker {
             if (v >= ck.c.vars && !ck.def_seen[v - ck.c.vars])
                 return ck.bad("defined variable %lld used before its definition", v);
             ck.note_nonlinear(v);
+            if (ck.kinds.active()) {
+                const int k = v < ck.c.vars ? 1 : ck.def_kind[v - ck.c.vars];
+                if (k < 0) ck.kinds.lose(); else ck.kinds.operand(k);
+            }
             return true;
         }
         bool op(long long v) const {
-            return !unsupported_op(v) || ck.bad("operator o%lld is not supported by this solver", v);
+            if (unsupported_op(v)) return ck.bad("operator o%lld is not supported by this solver", v);
+            ck.kinds.op(v);
+            return true;
         }
+        void number(double x) const { ck.kinds.operand(0, true, x); }
+        void count(long long k) const { ck.kinds.count(k); }
+        void call(long long args) const { ck.kinds.call(args); }
+        void operand(int k) const { ck.kinds.operand(k); }
+        void unknown() const { ck.kinds.lose(); }
+        bool degree_wanted() const { return ck.kinds.active(); }
+        bool value_wanted() const { return ck.kinds.value_wanted(); }
         bool no_functions() const {
             if (ck.c.n_funcs > 0) return false;
             ck.bad("a function call in a problem without functions");
@@ -398,9 +595,11 @@ struct checker {
         }
     }
 
-    // An expression; false when it is bad or when the check stops there.
-    bool expression() {
+    // An expression (its degree followed when `track`); false when it is bad or when the
+    // check stops there.
+    bool expression(bool track = false) {
         off_c = off_o = -1;
+        kinds.begin(track);
         switch (in.expression(refs{*this})) {
         case walk::ok: return true;
         case walk::unknown: stopped = true; return false;
@@ -438,6 +637,7 @@ struct checker {
         def_seen.assign(static_cast<std::size_t>(ncom), 0);
         def_off_c.assign(static_cast<std::size_t>(ncom), -1);
         def_off_o.assign(static_cast<std::size_t>(ncom), -1);
+        def_kind.assign(static_cast<std::size_t>(ncom), -1);
         jac_seen.assign(static_cast<std::size_t>(M), 0);
         grad_seen.assign(static_cast<std::size_t>(c.objs), 0);
         col_entries.assign(static_cast<std::size_t>(N), 0);
@@ -460,7 +660,9 @@ struct checker {
             if (seen[v[0]]) return bad("segment given twice for index %lld", v[0]);
             seen[v[0]] = 1;
         }
-        if (!expression()) return false;
+        const bool track = t == 'O' && deg && v[0] == deg->objective;
+        if (!expression(track)) return false;
+        if (track) deg->value = kinds.finish();
         if (t == 'C' && off_c >= 0) {
             fault_at = off_c_at;
             return bad("variable %lld is nonlinear in a constraint, the header counts %lld such variables", off_c,
@@ -490,7 +692,10 @@ struct checker {
         if (!fits) return bad("defined variable %lld: kind %lld does not fit the header's counts", v[0], v[2]);
         if (!in_range(v[1], 0, N + 1)) return bad("defined variable with %lld linear terms", v[1]);
         if (!pairs(v[1], N, "variable")) return false;
-        if (!expression()) return false;
+        if (!expression(deg != nullptr)) return false;
+        // A defined variable with linear terms is linear at least.
+        const int k = kinds.finish();
+        def_kind[d] = k == 0 && v[1] > 0 ? 1 : k;
         def_seen[d] = 1;
         def_off_c[d] = off_c;
         def_off_o[d] = off_o;
@@ -666,19 +871,21 @@ bool nl_header_ok(const nl_counts &c, long long bytes, char *why, std::size_t le
     return true;
 }
 
-long long nl_segments_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len) {
+long long nl_segments_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len, nl_degree *deg) {
     if (why && len) why[0] = '\0';
+    if (deg) deg->value = -1;
     text_source src(f);
-    checker<text_source> ck(c, src, why, len);
+    checker<text_source> ck(c, src, why, len, deg);
     if (ck.run()) return 0;
     const long long at = ck.fault_at > 0 ? ck.fault_at : src.where();
     return at > 0 ? at : 1;
 }
 
-long long nl_binary_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len) {
+long long nl_binary_check(std::FILE *f, const nl_counts &c, char *why, std::size_t len, nl_degree *deg) {
     if (why && len) why[0] = '\0';
+    if (deg) deg->value = -1;
     binary_source src(f);
-    checker<binary_source> ck(c, src, why, len);
+    checker<binary_source> ck(c, src, why, len, deg);
     if (ck.run()) return -1;  // passed, or stopped at a part the check does not read
     return ck.fault_at > 0 ? ck.fault_at : src.where();
 }

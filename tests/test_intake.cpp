@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -280,6 +282,66 @@ TEST(Intake, ProblemTypeAndDegree) {
         EXPECT_EQ(asl_current(), in.asl);
         double x[5] = {0, 0, 0, 0, 0};
         EXPECT_DOUBLE_EQ(asl_objval(in.asl, 0, x), 2.5);
+    }
+}
+
+// The check of the file tells the objective's degree as the ASL's reader of quadratic
+// problems does (in both forms of the file), or leaves it unknown; the intake then asks
+// the ASL.  0 constant, 1 linear, 2 quadratic, 3 anything else, -1 unknown.
+TEST(Intake, ObjectiveDegreeFromTheCheckOfTheFile) {
+    const std::string dir = scratch_dir("intake-degree");
+    const struct {
+        const char *expr;
+        int degree;
+    } cases[] = {
+        {"o5\nv0\nn2\n", 2},                                // x0^2
+        {"o2\nn3\no2\nv0\nv1\n", 2},                        // 3 (x0 x1)
+        {"o3\no5\nv0\nn2\nn4\n", 2},                        // x0^2 / 4
+        {"o16\no1\no5\nv0\nn2\no2\nv1\nv2\n", 2},          // -(x0^2 - x1 x2)
+        {"o54\n3\no5\nv0\nn2\nv1\no2\nv1\nv2\n", 2},       // sum of three terms
+        {"o5\no0\nv0\nv1\nn2\n", 2},                        // (x0 + x1)^2
+        {"o5\nv0\nn3\n", 3},                                // x0^3
+        {"o5\no2\nv0\nv1\nn2\n", 3},                        // (x0 x1)^2
+        {"o2\no2\nv0\nv1\nv2\n", 3},                        // x0 x1 x2
+        {"o3\nv0\nv1\n", 3},                                // x0 / x1
+        {"o5\nn2\nv0\n", 3},                                // 2^x0
+        {"o44\nv0\n", 3},                                    // exp(x0)
+        {"o2\nn2\nn3\n", 0},                                // a constant product
+        {"o5\nv0\no16\nn-2\n", -1},                         // an exponent the reader may fold
+    };
+    for (const auto &t : cases) {
+        nl_model p;
+        p.n = 3;
+        p.nnl = 3;
+        nl_row r;
+        r.lin = {{0, 1.0}, {1, 1.0}, {2, 1.0}};
+        r.lo = 1;
+        p.rows = {r};
+        nl_objective o;
+        o.expr = t.expr;
+        p.objs = {o};
+        const std::string stem = write_nl(dir, "deg", p);
+        ampl_intake in(stem);
+        const int asl = objective_degree(in.asl, stem.c_str(), 0);
+        EXPECT_EQ(in.lp->quadratic, asl == 2 ? 1 : 0) << t.expr;
+        if (t.degree >= 0) {
+            EXPECT_EQ(t.degree == 2, asl == 2) << t.expr;
+        }
+        const nl_counts cnt = asl_counts(in.asl);
+        for (const bool binary : {false, true}) {
+            const std::string path = dir + (binary ? "/deg.bin" : "/deg.nl");
+            if (binary) std::ofstream(path, std::ios::binary) << nl_binary(nl_text(p));
+            std::FILE *f = std::fopen(path.c_str(), "rb");
+            ASSERT_NE(f, nullptr);
+            char why[200] = "";
+            nl_degree deg;
+            deg.objective = 0;
+            const long long at = binary ? nl_binary_check(f, cnt, why, sizeof why, &deg)
+                                        : nl_segments_check(f, cnt, why, sizeof why, &deg);
+            std::fclose(f);
+            EXPECT_EQ(at, binary ? -1 : 0) << why;
+            EXPECT_EQ(deg.value, t.degree) << t.expr << (binary ? " (binary)" : "");
+        }
     }
 }
 

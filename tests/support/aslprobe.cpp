@@ -13,6 +13,11 @@ double *asl_x0(ASL *asl) { return X0; }
 double *asl_pi0(ASL *asl) { return pi0; }
 int asl_obj_no(ASL *asl) { return obj_no; }
 ASL *asl_current() { return cur_ASL; }
+
+nl_counts asl_counts(ASL *asl) {
+    return {n_var, n_con, n_obj, n_lcon, nlc,  nlo,  nlvc,  nlvo, nlvb,  nwv,   nfunc, nbv,
+            niv,   nlvbi, nlvci, nlvoi, nzc,  nzo,  comb,  comc, como,  comc1, como1};
+}
 void asl_free(ASL *&asl) { ASL_free(&asl); }
 
 bool asl_conval(ASL *asl, double *x, double *body) {

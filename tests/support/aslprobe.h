@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "driver/nlcheck.h"
+
 struct ASL;
 
 namespace orva::testing {
+
+// The header's counts as the ASL read them.
+nl_counts asl_counts(ASL *asl);
 
 double *asl_x0(ASL *asl);
 double *asl_pi0(ASL *asl);
