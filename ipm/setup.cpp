@@ -35,13 +35,26 @@ const char *label_or(char **lab, int k) { return lab && lab[k] ? lab[k] : "?"; }
 } // namespace
 
 char *default_label(char prefix, int index, const char *itemname) {
-    // "R%-7d": 8 characters and the terminator for indices below 10 000 000; larger
-    // indices get a buffer as wide as their text needs.
-    const char fmt[] = {prefix, '%', '-', '7', 'd', '\0'};
-    const int len = std::snprintf(nullptr, 0, fmt, index) + 1;
-    const int size = len > 9 ? len : 9;
+    // The text of prefix and "%-7d" (the index left-justified in 7 characters), written
+    // by hand: the AMPL path labels every row and column this way, and two formatted
+    // prints per label cost as much as a few iterations of a small problem.  The buffer
+    // holds 8 characters and the terminator, or as many as a longer index needs.
+    char digits[12];
+    int nd = 0;
+    unsigned v = index < 0 ? 0u - static_cast<unsigned>(index) : static_cast<unsigned>(index);
+    do {
+        digits[nd++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    const int len = 1 + (index < 0 ? 1 : 0) + nd;
+    const int size = len + 1 > 9 ? len + 1 : 9;
     char *lab = xmalloc<char>(itemname, "9", size);
-    std::snprintf(lab, size, fmt, index);
+    int k = 0;
+    lab[k++] = prefix;
+    if (index < 0) lab[k++] = '-';
+    while (nd > 0) lab[k++] = digits[--nd];
+    while (k < 8) lab[k++] = ' ';
+    lab[k] = '\0';
     return lab;
 }
 
