@@ -162,18 +162,21 @@ void honor_initial_bounds(LP *lp, double bp) {
     }
 }
 
-// Calls f(slack, dual, bound) for every complementary pair of the iterate, by the
-// classes; `bound` tells a variable's bound pair from a row's pair.
+// Kinds of complementary pairs: a variable's bound, a row's pair of an equation or range,
+// a one-sided row's pair.
+enum pair_kind { BOUND_PAIR, RANGE_PAIR, ONESIDED_PAIR };
+
+// Calls f(slack, dual, kind) for every complementary pair of the iterate, by the classes.
 template <class F> void each_pair(LP *lp, F f) {
     for (int j = 0; j < lp->n; ++j) {
         const int k = lp->bndmark[j];
-        if (k & (1 | 2 | 8)) f(lp->g[j], lp->z[j], true);
-        if (k & (1 | 4 | 8)) f(lp->t[j], lp->s[j], true);
+        if (k & (1 | 2 | 8)) f(lp->g[j], lp->z[j], BOUND_PAIR);
+        if (k & (1 | 4 | 8)) f(lp->t[j], lp->s[j], BOUND_PAIR);
     }
     for (int i = 0; i < lp->m; ++i) {
         const int k = lp->rngmark[i];
-        if (k & (1 | 2)) f(lp->w[i], lp->v[i], false);
-        if (k == 1) f(lp->p[i], lp->q[i], false);
+        if (k & (1 | 2)) f(lp->w[i], lp->v[i], k == 2 ? ONESIDED_PAIR : RANGE_PAIR);
+        if (k == 1) f(lp->p[i], lp->q[i], RANGE_PAIR);
     }
 }
 
@@ -270,34 +273,67 @@ void raw_pairs(LP *lp) {
     }
 }
 
-// Shifts every slack by one amount and every dual by another: first so that the most
-// negative of each kind becomes positive (1.5 times its size, at least `floor`), then
-// each by half the pairs' total product over the other kind's sum, which balances the
-// products against each other.  A one-sided row's multiplier is its dual v again.
-void shift_pairs(LP *lp, double floor) {
-    double smin = INFINITY, dmin = INFINITY;
-    each_pair(lp, [&](double a, double d, bool) {
-        smin = std::min(smin, a);
+// Shifts the slacks and duals into the interior: first so that the most negative of each
+// kind becomes positive (1.5 times its size, at least `floor`), then each by half the
+// pairs' total product over the other kind's sum, which balances the products against
+// each other.  Every slack moves by one amount and every dual by another; with a
+// `row_floor` (> 0) the one-sided rows' slacks form a block of their own, with that floor
+// and a balance over their own pairs.  A one-sided row's multiplier is its dual v again.
+void shift_pairs(LP *lp, double floor, double row_floor = 0.0) {
+    const bool split = row_floor > 0;
+    auto block = [split](pair_kind k) { return split && k == ONESIDED_PAIR ? 1 : 0; };
+    double smin[2] = {INFINITY, INFINITY}, dmin = INFINITY;
+    each_pair(lp, [&](double a, double d, pair_kind k) {
+        smin[block(k)] = std::min(smin[block(k)], a);
         dmin = std::min(dmin, d);
     });
-    double ds = std::max(-1.5 * smin, floor), dd = std::max(-1.5 * dmin, floor);
+    double ds[2] = {std::max(-1.5 * smin[0], floor), std::max(-1.5 * smin[1], row_floor)};
+    double dd = std::max(-1.5 * dmin, floor);
     // The far bounds' pairs are left out of the balance: their duals start centred with
     // the rest afterwards (centre_far_duals).
-    double prod = 0, ssum = 0, dsum = 0;
-    each_pair(lp, [&](double a, double d, bool bound) {
-        if (bound && a + ds >= ipm::FAR_SLACK) return;
-        prod += (a + ds) * (d + dd);
-        ssum += a + ds;
-        dsum += d + dd;
+    double prod[2] = {0, 0}, dsum[2] = {0, 0}, ssum = 0;
+    each_pair(lp, [&](double a, double d, pair_kind k) {
+        const int b = block(k);
+        if (k == BOUND_PAIR && a + ds[b] >= ipm::FAR_SLACK) return;
+        prod[b] += (a + ds[b]) * (d + dd);
+        ssum += a + ds[b];
+        dsum[b] += d + dd;
     });
-    if (dsum > 0) ds += 0.5 * prod / dsum;
-    if (ssum > 0) dd += 0.5 * prod / ssum;
-    each_pair(lp, [&](double &a, double &d, bool) {
-        a += ds;
+    for (int b = 0; b < 2; ++b)
+        if (dsum[b] > 0) ds[b] += 0.5 * prod[b] / dsum[b];
+    if (ssum > 0) dd += 0.5 * (prod[0] + prod[1]) / ssum;
+    each_pair(lp, [&](double &a, double &d, pair_kind k) {
+        a += ds[block(k)];
         d += dd;
     });
     for (int i = 0; i < lp->m; ++i)
         if (lp->rngmark[i] == 2) lp->y[i] = lp->v[i];
+}
+
+// Floor of the one-sided rows' slacks for the rows' scaled start, or 0 where the common
+// floor stands.  Shifting a row's slack away from A x - b leaves the row infeasible by the
+// shift, which x has to make up.  Where x is free, the rows alone bound it, and where
+// meeting a unit shift of every one-sided row (by the least change of x, from the
+// factorization of the estimates) moves x by more than its own scale (max(1, |x|)), as
+// for rows of second differences, a common shift of 1 or more starts the rows infeasible
+// by far more than x can make up in a few steps: the rows then become active one after
+// another, a few dozen per iteration.  Their slacks then start at the shift that moves x by
+// a tenth of its scale.
+double onesided_row_floor(LP *lp, double *en, double *em, double *x0, double *y0) {
+    const int m = lp->m, n = lp->n;
+    const int *rng = lp->rngmark;
+    if (lp->qnz == 0 || std::find(rng, rng + m, 2) == rng + m) return 0.0;
+    for (int j = 0; j < n; ++j)
+        if (lp->bndmark[j] != 1) return 0.0;
+    for (int j = 0; j < n; ++j) x0[j] = 0.0;
+    for (int i = 0; i < m; ++i) y0[i] = rng[i] == 2 ? 1.0 : 0.0;
+    solve(lp, en, em, x0, y0);
+    double move = 0.0, scale = 1.0;
+    for (int j = 0; j < n; ++j) {
+        move = std::max(move, std::fabs(x0[j]));
+        scale = std::max(scale, std::fabs(lp->x[j]));
+    }
+    return move > scale ? 0.1 * scale / move : 0.0;
 }
 
 // Bound duals of far bounds.  A bound whose slack is ipm::FAR_SLACK or more (a finite
@@ -366,7 +402,11 @@ void deflt_init(LP *lp) {
         if (lp->rngmark[i] == 2 && lp->y[i] <= 0) lp->y[i] = bp;
 }
 
-void lsq_init(LP *lp) {
+namespace {
+
+// The least-squares start; `rows_scaled` lets the one-sided rows' slacks start at their
+// own scale where onesided_row_floor finds one.
+void lsq_start(LP *lp, bool rows_scaled) {
     // Only for a problem whose record is the problem itself (linear rows, a linear or
     // quadratic objective) and without a guess: otherwise the described start.
     const bool had_guess = lp->x != nullptr || lp->y != nullptr;
@@ -382,9 +422,16 @@ void lsq_init(LP *lp) {
     make_iterate(lp);
     if (lp->nl_update(lp, 1) != 0) my_exit(50, "cannot evaluate obj and/or constraint at initial solution \n");
     least_squares_estimates(lp, en.get(), em.get(), x0.get(), y0.get(), Qx.get());
+    const double row_floor = rows_scaled ? onesided_row_floor(lp, en.get(), em.get(), x0.get(), y0.get()) : 0.0;
     raw_pairs(lp);
-    shift_pairs(lp, 1.0);
+    shift_pairs(lp, 1.0, row_floor);
     centre_far_duals(lp, 1.0);
 }
+
+} // namespace
+
+void lsq_init(LP *lp) { lsq_start(lp, false); }
+
+void lsq_rows_init(LP *lp) { lsq_start(lp, true); }
 
 } // namespace orva
