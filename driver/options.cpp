@@ -92,7 +92,7 @@ keyword keywds[] = {
     {S("lsqinit"), IK1_val_ASL, &opts.lsqinit,
      S("least-squares initial point, shifted into the interior by the data's scale")},
     {S("lsqrows"), IK1_val_ASL, &opts.lsqrows,
-     S("lsqinit, with the one-sided rows' slacks of a QP in free variables at the rows' own scale")},
+     S("lsqinit, with the rows' slacks of a QP in inequality form at the rows' own scale")},
     {S("max"), IK_val_ASL, &max_kn, S("maximize the objective")},
     {S("maximize"), IK_val_ASL, &max_kn, S("maximize the objective")},
     {S("maxit"), int_val, &opts.iterlim, S("Iteration Limit (ITERLIM)")},

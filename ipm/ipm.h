@@ -19,11 +19,11 @@ void deflt_init(LP *lp);
 // duals shifted as two blocks into the interior, scaled to the data.  Any other problem
 // gets the default start.
 void lsq_init(LP *lp);
-// The least-squares start with the one-sided rows' slacks at their own scale (keyword
-// lsqrows): for a quadratic program in free variables whose rows would need x to move
-// beyond its scale to meet a unit shift of their slacks, those slacks start at the shift
-// that moves x by a tenth of its scale, shifted and balanced as a block of their own.
-// Otherwise the least-squares start.
+// The least-squares start with the rows' slacks at their own scale (keyword lsqrows): for
+// a quadratic program in inequality form (free variables, one-sided rows) the rows'
+// slacks are shifted and balanced as a block of their own, from the shift that moves x by
+// a tenth of its scale where a unit shift would move it further.  Otherwise the
+// least-squares start.
 void lsq_rows_init(LP *lp);
 // Default stopping rule: -1 go on, 0 optimal, 1/3/4 blow-up verdicts, 6 user stop.
 int deflt_st_rule(LP *lp);

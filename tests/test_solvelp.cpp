@@ -539,7 +539,8 @@ TEST(SolveLP, RowsScaledStartOfAQPInFreeVariables) {
     // min |x|^2/2 + c'x over 40 free variables whose second differences are >= 0 (a convex
     // fit of the data -c).  x starts at 0, every row at A x - b = 0: the plain start shifts
     // the rows' slacks by 1.5, the rows-scaled one by far less, one amount for all of them.
-    // One bounded variable leaves the plain start.  Both solve to the same optimum.
+    // One bounded variable (no longer inequality form) leaves the plain start.  Both solve
+    // to the same optimum.
     const int n = 40;
     dense_problem d;
     d.m = n - 2;
