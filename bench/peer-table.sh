@@ -11,7 +11,7 @@
 #   - orva-mps FILE (its defaults),
 #   - orva STEM wantsol=1 WORDS (writing the .sol file as with -AMPL) on the same problem's
 #     .nl file in FOLDER-nl (lp-nl, qp-nl), WORDS being the recommended keywords (default
-#     "autoord lessfill lsqinit pred_corr=3 convex"),
+#     "autoord lessfill lsqrows pred_corr=3 convex"),
 #   - the peer: ../shared/peers/peer hipo FILE.mps (HiGHS interior point) for LPs,
 #     peer piqp FILE.qps (PIQP) for QPs.
 # Each line gives status, iterations, wall seconds and processor seconds (user + system)
@@ -26,7 +26,7 @@
 # (default 1; the ranking by peer time always takes one run).
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-count=10 pool=20 limit=600 nlopts="autoord lessfill lsqinit pred_corr=3 convex" ref="" refopts="" reps=1
+count=10 pool=20 limit=600 nlopts="autoord lessfill lsqrows pred_corr=3 convex" ref="" refopts="" reps=1
 folders=()
 while [ $# -gt 0 ]; do
   case "$1" in

@@ -44,6 +44,7 @@ struct ampl_settings {
     int honor_bnds = -1;
     int honor_bnds_init = 0;
     int lsqinit = 0;
+    int lsqrows = 0;
     int lp_only = 0;
     int ignore_initsol = 0;
     int zero_initsol = 0;

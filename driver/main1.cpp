@@ -50,6 +50,7 @@ int main1(int argc, char **argv) {
     lp->nl_update_h = nl_update_h_ampl;
     lp->nl_close = nl_close_ampl;
     if (opts.lsqinit != 0) lp->init = lsq_init;
+    if (opts.lsqrows != 0) lp->init = lsq_rows_init;
 
     const double t2 = xectim_();
     const int result = solvelp(lp);

@@ -91,6 +91,8 @@ keyword keywds[] = {
     {S("lp_only"), IK1_val_ASL, &opts.lp_only, S("linearize only---don't quadraticize")},
     {S("lsqinit"), IK1_val_ASL, &opts.lsqinit,
      S("least-squares initial point, shifted into the interior by the data's scale")},
+    {S("lsqrows"), IK1_val_ASL, &opts.lsqrows,
+     S("lsqinit, with the rows' slacks of a QP in inequality form at the rows' own scale")},
     {S("max"), IK_val_ASL, &max_kn, S("maximize the objective")},
     {S("maximize"), IK_val_ASL, &max_kn, S("maximize the objective")},
     {S("maxit"), int_val, &opts.iterlim, S("Iteration Limit (ITERLIM)")},
@@ -126,7 +128,7 @@ keyword keywds[] = {
        "message")},
     {S("zero_initsol"), IK1_val_ASL, &opts.zero_initsol, S("start at the origin")},
 };
-static_assert(sizeof keywds / sizeof keywds[0] == 47, "the keyword table has 47 entries");
+static_assert(sizeof keywds / sizeof keywds[0] == 48, "the keyword table has 48 entries");
 
 Option_Info make_oinfo() {
     Option_Info oi{};

@@ -52,7 +52,7 @@ void usage(std::FILE *to) {
                  "         epssol epsnum epsdiag stablty timlim\n"
                  "  flags: min minimize max maximize convex primal dual lessfill noreord minlocfil\n"
                  "         mindeg amd nesdis autoord pred_corr honor_bnds honor_bnds_init quadratic\n"
-                 "         sdp lsqinit\n"
+                 "         sdp lsqinit lsqrows\n"
                  "  A flag may be given a whole number: pred_corr=N chooses the corrector (0 none,\n"
                  "  1 the fixed centering, 2 adaptive centering, 3 to 10 with up to N-2 centrality\n"
                  "  correctors; default 3).\n"
@@ -60,7 +60,8 @@ void usage(std::FILE *to) {
                  "  Unless a flag chooses them, the matrix reordering is minimum degree or, where it\n"
                  "  halves the operations, nested dissection (autoord), and the priority the fill\n"
                  "  estimates choose unless the other one halves the operations (lessfill).\n"
-                 "  The start is the least-squares one (lsqinit) unless bndpush is given.\n"
+                 "  The start is the least-squares one with the rows' own scale (lsqrows) unless\n"
+                 "  bndpush is given.\n"
                  "\n"
                  "presolve=N reduces the problem before the solve and restores the solution after\n"
                  "it: 0 off; 1 empty, free, redundant, singleton, forcing and duplicate rows and\n"
@@ -175,9 +176,11 @@ int run(int argc, char **argv) {
     LP *lp = record.get();
     set_opns(lp);
     // The library's best settings, where the user chose none of their kind.
-    // A given bndpush asks for the described start, the one it applies to.
+    // A given bndpush asks for the described start, the one it applies to; a start flag
+    // for the start it names.
     best_settings(lp, {!any_flag({"noreord", "mindeg", "minlocfil", "amd", "nesdis", "autoord"}),
-                       !any_flag({"primal", "dual", "lessfill"}), findkey("bndpush")->rval == -1.0,
+                       !any_flag({"primal", "dual", "lessfill"}),
+                       findkey("bndpush")->rval == -1.0 && !any_flag({"lsqinit", "lsqrows"}),
                        !flag_set("pred_corr")});
     readlp(static_cast<int>(files.size()), files.data(), lp);
     // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,

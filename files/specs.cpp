@@ -19,7 +19,7 @@ namespace orva {
 
 namespace {
 
-constexpr int nkeys = 38;
+constexpr int nkeys = 39;
 
 // Sorted by name for the bisection.
 constexpr std::array<keyword, nkeys> defaults = {{
@@ -40,6 +40,7 @@ constexpr std::array<keyword, nkeys> defaults = {{
     {"lessfill", KEY_FLAG, 0, 0.0},
     {"lincons", KEY_INT, 0, 0.0},
     {"lsqinit", KEY_FLAG, 0, 0.0},
+    {"lsqrows", KEY_FLAG, 0, 0.0},
     {"max", KEY_FLAG, 0, 0.0},
     {"maximize", KEY_FLAG, 0, 0.0},
     {"maxit", KEY_INT, 200, 0.0},
@@ -283,6 +284,7 @@ void set_opns(LP *lp) {
         lp->method = 1;
 
     if (entry("lsqinit").ival) lp->init = lsq_init;
+    if (entry("lsqrows").ival) lp->init = lsq_rows_init;
 
     if (entry("lessfill").ival)
         lp->pdf = 3;

@@ -19,6 +19,12 @@ void deflt_init(LP *lp);
 // duals shifted as two blocks into the interior, scaled to the data.  Any other problem
 // gets the default start.
 void lsq_init(LP *lp);
+// The least-squares start with the rows' slacks at their own scale (keyword lsqrows): for
+// a quadratic program in inequality form (free variables, one-sided rows) the rows'
+// slacks are shifted and balanced as a block of their own, from the shift that moves x by
+// a tenth of its scale where a unit shift would move it further.  Otherwise the
+// least-squares start.
+void lsq_rows_init(LP *lp);
 // Default stopping rule: -1 go on, 0 optimal, 1/3/4 blow-up verdicts, 6 user stop.
 int deflt_st_rule(LP *lp);
 // The default rule's verdict on the iteration report (-1, 0, 1, 3 or 4), without asking

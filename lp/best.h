@@ -13,7 +13,7 @@ struct LP;
 struct best_choice {
     bool ordering = true;  // method: minimum degree or nested dissection (5)
     bool priority = true;  // pdf: primal or dual by the operations they need (3)
-    bool start = true;     // init: the least-squares start (lsq_init)
+    bool start = true;     // init: the least-squares start at the rows' scale (lsq_rows_init)
     bool corrector = true; // pred_corr: the adaptive centering with centrality correctors
 };
 

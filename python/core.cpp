@@ -230,6 +230,7 @@ constexpr option options[] = {
     {"iterlim", OPT_INT, [](LP *lp, run_settings &, double v) { lp->itnlim = static_cast<int>(v); }},
     {"lessfill", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->pdf = 3; }},
     {"lsqinit", OPT_FLAG, [](LP *lp, run_settings &, double v) { lp->init = v != 0 ? lsq_init : deflt_init; }},
+    {"lsqrows", OPT_FLAG, [](LP *lp, run_settings &, double v) { lp->init = v != 0 ? lsq_rows_init : deflt_init; }},
     {"max", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->max = -1; }},
     {"maximize", OPT_FLAG, [](LP *lp, run_settings &, double v) { if (v != 0) lp->max = -1; }},
     {"maxit", OPT_INT, [](LP *lp, run_settings &, double v) { lp->itnlim = static_cast<int>(v); }},

@@ -15,7 +15,7 @@ using namespace orva::testing;
 namespace {
 const std::vector<std::string> keywords = {
     "amd", "autoord", "bndpush", "bounds", "convex", "dense", "dual", "epsdiag", "epsnum", "epssol", "honor_bnds",
-    "honor_bnds_init", "ignore_initsol", "inftol", "inftol2", "iterlim", "lessfill", "lp_only", "lsqinit", "max",
+    "honor_bnds_init", "ignore_initsol", "inftol", "inftol2", "iterlim", "lessfill", "lp_only", "lsqinit", "lsqrows", "max",
     "maximize", "maxit", "min", "mindeg", "minimize", "minlocfil", "mufactor", "nesdis", "noreord", "obj",
     "objno", "outlev", "penalty", "pred_corr", "primal", "ranges", "rhs", "sdp", "sigfig",
     "stablty", "steplen", "timing", "timlim", "verbose", "version", "wantsol", "zero_initsol"};

@@ -472,7 +472,7 @@ TEST(SolveLP, ZeroComplementarityProductsGiveNoNaN) {
 namespace {
 // The iterate as the initial-point hook left it.
 struct start_point {
-    std::vector<double> x, y, g, t, z, s;
+    std::vector<double> x, y, g, t, z, s, w;
 };
 start_point captured;
 void (*start_under_test)(LP *) = nullptr;
@@ -480,7 +480,7 @@ void capture_start(LP *lp) {
     start_under_test(lp);
     const int n = lp->n, m = lp->m;
     captured = {{lp->x, lp->x + n}, {lp->y, lp->y + m}, {lp->g, lp->g + n},
-                {lp->t, lp->t + n}, {lp->z, lp->z + n}, {lp->s, lp->s + n}};
+                {lp->t, lp->t + n}, {lp->z, lp->z + n}, {lp->s, lp->s + n}, {lp->w, lp->w + m}};
 }
 } // namespace
 
@@ -533,6 +533,61 @@ TEST(SolveLP, LeastSquaresStartFollowsTheDataNotTheirScale) {
     EXPECT_EQ(with_guess[0].x, with_guess[1].x);
     EXPECT_EQ(with_guess[0].g, with_guess[1].g);
     EXPECT_EQ(with_guess[0].z, with_guess[1].z);
+}
+
+TEST(SolveLP, RowsScaledStartOfAQPInFreeVariables) {
+    // min |x|^2/2 + c'x over 40 free variables whose second differences are >= 0 (a convex
+    // fit of the data -c).  x starts at 0, every row at A x - b = 0: the plain start shifts
+    // the rows' slacks by 1.5, the rows-scaled one by far less, one amount for all of them.
+    // One bounded variable (no longer inequality form) leaves the plain start.  Both solve
+    // to the same optimum.
+    const int n = 40;
+    dense_problem d;
+    d.m = n - 2;
+    d.n = n;
+    d.A.assign(n - 2, std::vector<double>(n, 0.0));
+    for (int i = 0; i < n - 2; ++i) {
+        d.A[i][i] = d.A[i][i + 2] = 1;
+        d.A[i][i + 1] = -2;
+    }
+    d.b.assign(n - 2, 0.0);
+    d.r.assign(n - 2, inf);
+    d.Q.assign(n, std::vector<double>(n, 0.0));
+    for (int j = 0; j < n; ++j) {
+        d.Q[j][j] = 1;
+        d.c.push_back(-std::sin(0.15 * j));
+    }
+    d.l.assign(n, -inf);
+    d.u.assign(n, inf);
+    std::vector<start_point> starts;
+    std::vector<solved> runs;
+    for (auto init : {lsq_init, lsq_rows_init}) {
+        start_under_test = init;
+        runs.push_back(run_solve(d, 1, [](LP *lp) {
+            lp->quadratic = 1;
+            lp->init = capture_start;
+        }));
+        starts.push_back(captured);
+    }
+    EXPECT_GE(*std::min_element(starts[0].w.begin(), starts[0].w.end()), 1.0);
+    const auto [lo, hi] = std::minmax_element(starts[1].w.begin(), starts[1].w.end());
+    EXPECT_GT(*lo, 0);
+    EXPECT_LT(*hi, 0.1);
+    EXPECT_NEAR(*hi, *lo, 1e-12);
+    for (const solved &s : runs) EXPECT_EQ(s.rc, 0);
+    EXPECT_NEAR(runs[1].obj, runs[0].obj, 1e-7 * std::fabs(runs[0].obj));
+    d.l[0] = -1e3;
+    auto first = [](LP *lp) {
+        lp->quadratic = 1;
+        lp->init = capture_start;
+        lp->itnlim = 1;
+    };
+    start_under_test = lsq_rows_init;
+    run_solve(d, 1, first);
+    const start_point rows = captured;
+    start_under_test = lsq_init;
+    run_solve(d, 1, first);
+    EXPECT_EQ(rows.w, captured.w);
 }
 
 namespace {
