@@ -55,7 +55,7 @@ void usage(std::FILE *to) {
                  "         sdp lsqinit lsqrows\n"
                  "  A flag may be given a whole number: pred_corr=N chooses the corrector (0 none,\n"
                  "  1 the fixed centering, 2 adaptive centering, 3 to 10 with up to N-2 centrality\n"
-                 "  correctors; default 3).\n"
+                 "  correctors; default 3 for a quadratic program, 1 for a linear one).\n"
                  "  The log level is verbose=2 unless set (verbose=0: no log).\n"
                  "  Unless a flag chooses them, the matrix reordering is minimum degree or, where it\n"
                  "  halves the operations, nested dissection (autoord), and the priority the fill\n"
@@ -180,9 +180,9 @@ int run(int argc, char **argv) {
     // for the start it names.
     best_settings(lp, {!any_flag({"noreord", "mindeg", "minlocfil", "amd", "nesdis", "autoord"}),
                        !any_flag({"primal", "dual", "lessfill"}),
-                       findkey("bndpush")->rval == -1.0 && !any_flag({"lsqinit", "lsqrows"}),
-                       !flag_set("pred_corr")});
+                       findkey("bndpush")->rval == -1.0 && !any_flag({"lsqinit", "lsqrows"})});
     readlp(static_cast<int>(files.size()), files.data(), lp);
+    if (!flag_set("pred_corr")) best_corrector(lp);
     // A "MAX" parameter line (written before NAME for a maximisation) sets the sense,
     // unless a setting chose one.
     if (getparam("MAX") >= 0 && !flag_set("min") && !flag_set("minimize") && !flag_set("max") &&

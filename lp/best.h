@@ -14,10 +14,14 @@ struct best_choice {
     bool ordering = true;  // method: minimum degree or nested dissection (5)
     bool priority = true;  // pdf: primal or dual by the operations they need (3)
     bool start = true;     // init: the least-squares start at the rows' scale (lsq_rows_init)
-    bool corrector = true; // pred_corr: the adaptive centering with centrality correctors
 };
 
 // Writes the best settings into the record, those marked in `which`.
 void best_settings(LP *lp, best_choice which = {});
+
+// The corrector of the best settings, for a problem already in the record (its quadratic
+// part known): pred_corr=3 (adaptive centering and one centrality corrector) where there
+// is a quadratic part, the described corrector (1) for a linear program.
+void best_corrector(LP *lp);
 
 } // namespace orva

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -459,6 +460,11 @@ py::dict solve(int m, int n, const dvec &c, const dvec &A, const ivec &iA, const
             lp->iQ = record_copy("iQ", iQ);
             lp->kQ = record_copy("kQ", kQ);
         }
+        // The corrector depends on the quadratic part, now known; a caller's choice stays.
+        const bool corrector_given = std::any_of(settings.begin(), settings.end(), [](const auto &sv) {
+            return std::strcmp(sv.first->name, "pred_corr") == 0;
+        });
+        if (!corrector_given) best_corrector(lp);
         const bool ignored = sigint_ignored();
         lp->st_rule = ignored ? rule_ignoring_interrupts : rule_stopping_on_interrupt;
 
