@@ -9,7 +9,8 @@ namespace orva {
 struct LP;
 
 // The settings that best_settings changes, so that a program can keep the ones its user
-// chose: the ordering (`method`) and the ordering priority (`pdf`).
+// chose: the ordering (`method`), the ordering priority (`pdf`) and the start (`init`).
+// The corrector depends on the problem and is chosen after reading (best_corrector).
 struct best_choice {
     bool ordering = true;  // method: minimum degree or nested dissection (5)
     bool priority = true;  // pdf: primal or dual by the operations they need (3)
